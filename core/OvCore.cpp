@@ -1,0 +1,327 @@
+#include "OvCore.h"
+
+#include "OvGenOptions.h"
+#include "QiLog.h"
+#include "QiRaster.h"
+#include "QigInterface.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <strings.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// 100-nanosecond ticks of the monotonic clock.
+int64_t ticksNow()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count() / 100;
+}
+
+const char *tf(bool b) { return b ? "true" : "false"; }
+
+} // namespace
+
+bool OvCaseLess::operator()(const std::string &a, const std::string &b) const
+{
+    return strcasecmp(a.c_str(), b.c_str()) < 0;
+}
+
+bool QigInterface::requestRerender()
+{
+    m_engine->wake();
+    return true;
+}
+
+OvCore::OvCore() = default;
+
+OvCore::~OvCore() { shutdown(); }
+
+void OvCore::wake() { m_work.notify_all(); }
+
+std::unique_lock<std::mutex> OvCore::tableLock()
+{
+    if (m_starting && std::this_thread::get_id() == m_startThread)
+        return std::unique_lock<std::mutex>(m_mutex, std::defer_lock);
+    return std::unique_lock<std::mutex>(m_mutex);
+}
+
+void OvCore::start(QiRaster *raster, const char *dataFolder, const std::vector<OvRendererFactory> &builtins)
+{
+    m_raster = raster;
+    m_wake = std::make_unique<QigInterface>(this);
+    raster->setInterface(m_wake.get());
+
+    genStart();
+
+    if (dataFolder) {
+        m_dataFolder = dataFolder;
+        m_fontFolder = m_dataFolder + "/datafiles";
+    } else {
+        m_dataFolder = ".";
+        m_fontFolder = ".";
+    }
+    loadFonts();
+
+    m_nextId = rand();
+
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_startThread = std::this_thread::get_id();
+    m_starting = true;
+    m_stopped = false;
+    m_thread = std::thread(&OvCore::mainLoop, this);
+    for (OvRendererFactory make : builtins) {
+        OvPatternRenderer *r = make();
+        if (!r)
+            continue;
+        m_owned.emplace_back(r);
+        registerRenderer(r);
+    }
+    m_starting = false;
+}
+
+void OvCore::shutdown()
+{
+    if (!m_thread.joinable())
+        return;
+    QiParams pill;
+    pill.setInt("CyanidePill", m_nextId);
+    post(pill);
+    m_thread.join();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // Requests behind the stop message are dropped; a caller waiting for
+        // one of them must not sleep forever.
+        m_queue.clear();
+        if (m_waiter.waiting && !m_waiter.done) {
+            m_waiter.result = false;
+            m_waiter.done = true;
+            m_waiterCond.notify_all();
+        }
+        m_stopped = true;
+    }
+    if (m_raster)
+        m_raster->setInterface(nullptr);
+    m_wake.reset();
+}
+
+int32_t OvCore::post(const QiParams &params)
+{
+    OvRequest req;
+    req.params = params;
+    const char *pattern = nullptr;
+    if (params.get("Pattern", pattern)) {
+        std::unique_lock<std::mutex> lock = tableLock();
+        auto r = m_registry.find(pattern);
+        if (r != m_registry.end()) {
+            req.renderer = r->second;
+        } else {
+            auto a = m_aliases.find(pattern);
+            if (a != m_aliases.end()) {
+                req.renderer = a->second.renderer;
+                req.params.addMissing(a->second.params);
+            }
+        }
+        req.newPattern = true;
+    } else {
+        std::unique_lock<std::mutex> lock = tableLock();
+        req.renderer = m_currentRenderer;
+        req.params.addMissing(m_currentParams);
+        req.newPattern = false;
+    }
+    if (req.renderer && validateOptions(params, req.renderer))
+        req.newPattern = true;
+
+    int32_t id;
+    {
+        std::unique_lock<std::mutex> lock = tableLock();
+        id = req.id = m_nextId;
+        // Ids wrap like the 32-bit counter they are.
+        m_nextId = static_cast<int32_t>(static_cast<uint32_t>(m_nextId) + 1u);
+        m_queue.push_back(std::move(req));
+    }
+    m_work.notify_all();
+    return id;
+}
+
+int32_t OvCore::postPattern(const char *name)
+{
+    QiParams p;
+    p.set("Pattern", name);
+    return post(p);
+}
+
+bool OvCore::waitTransaction(int32_t id, bool &result)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_waiter.waiting)
+        return false;
+    bool known = m_inFlight && m_inFlightId == id;
+    for (const OvRequest &r : m_queue) {
+        if (known)
+            break;
+        known = r.id == id;
+    }
+    if (!known)
+        return false;
+    m_waiter.waiting = true;
+    m_waiter.done = false;
+    m_waiter.id = id;
+    m_waiterCond.wait(lock, [this] { return m_waiter.done; });
+    result = m_waiter.result;
+    m_waiter.waiting = false;
+    return true;
+}
+
+bool OvCore::currentParams(QiParams &out)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    out = m_currentParams;
+    return true;
+}
+
+const OvVersionInfo &OvCore::versionInfo()
+{
+    static OvVersionInfo info;
+    info.software = "317";
+    info.gateware = m_raster ? m_raster->gatewareVersion() : std::string();
+    info.operatingSystem = "Windows [Unknown]";
+    info.application = "Application-Version";
+    return info;
+}
+
+bool OvCore::saveImageAsPng(const char *path)
+{
+    qiLog(2, "%s: saving raster to %s\n", "OvCore::saveImageAsPng", path);
+    return m_raster->savePng(path);
+}
+
+bool OvCore::validateOptions(const QiParams &params, OvPatternRenderer *renderer)
+{
+    qiLog(2, "%s: renderer is %p\n", "OvCore::validateOptions", static_cast<void *>(renderer));
+    bool any = false;
+    for (const auto &kv : params) {
+        const std::string &key = kv.first;
+        if (key == "Pattern")
+            continue;
+        bool generator = false;
+        for (QiOptionList o = OvGenOptions::list(); *o; ++o) {
+            if ((*o)->matchesKey(key)) {
+                generator = true;
+                break;
+            }
+        }
+        if (generator)
+            continue;
+        bool mine = false;
+        for (QiOptionList o = renderer->options; o && *o; ++o) {
+            if ((*o)->matchesKey(key)) {
+                mine = true;
+                break;
+            }
+        }
+        if (mine)
+            any = true;
+        else
+            qiLog(2, "warning: %s: unknown option: '%s'\n", renderer->name(), key.c_str());
+    }
+    return any;
+}
+
+void OvCore::mainLoop()
+{
+    int64_t t = ticksNow();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        while (m_queue.empty()) {
+            OvPatternRenderer *cur = m_currentRenderer;
+            int32_t period = cur ? cur->framePeriod.load() : 0;
+            if (period != 0) {
+                t += static_cast<int64_t>(period) * 10000;
+                int64_t wait = t - ticksNow();
+                std::cv_status st = std::cv_status::timeout;
+                if (wait > 0)
+                    st = m_work.wait_for(lock, std::chrono::nanoseconds(wait * 100));
+                if (st == std::cv_status::timeout)
+                    t = ticksNow();
+            } else {
+                m_work.wait(lock);
+            }
+            cur = m_currentRenderer;
+            if (m_queue.empty() && cur && cur->framePeriod.load() != 0) {
+                // Presenting may take a DMA's time: let posters in meanwhile.
+                lock.unlock();
+                m_raster->present(-1);
+                lock.lock();
+            }
+        }
+
+        OvRequest req = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_inFlight = true;
+        m_inFlightId = req.id;
+        lock.unlock();
+
+        uint32_t pill = 0;
+        if (req.params.getUInt("CyanidePill", pill)) {
+            qiLog(3, "Cyanide-0x%08x\n", pill);
+            lock.lock();
+            m_inFlight = false;
+            if (m_waiter.waiting && m_waiter.id == req.id) {
+                m_waiter.result = false;
+                m_waiter.done = true;
+                m_waiterCond.notify_all();
+            }
+            return;
+        }
+
+        lock.lock();
+        m_currentRenderer = req.renderer;
+        lock.unlock();
+
+        bool rerender = setGenOpts(req.params);
+
+        lock.lock();
+        m_currentParams = req.params;
+        lock.unlock();
+
+        qiLog(3, "%s: setGenOpts? rerender %s\n", "OvCore::mainLoop", tf(rerender));
+        bool result = true;
+        if (req.renderer && (rerender || req.newPattern)) {
+            qiLog(3, "%s: (rerender %s) (newPattern %s)\n", "OvCore::mainLoop", tf(rerender), tf(req.newPattern));
+            result = setPattern(req.renderer, req.params);
+            t = ticksNow();
+        }
+
+        lock.lock();
+        m_inFlight = false;
+        if (m_waiter.waiting && m_waiter.id == req.id) {
+            m_waiter.result = result;
+            m_waiter.done = true;
+            m_waiterCond.notify_all();
+        }
+    }
+}
+
+bool OvCore::setPattern(OvPatternRenderer *renderer, QiParams &params)
+{
+    const char *pattern = nullptr;
+    params.get("Pattern", pattern);
+    const char *shown = pattern ? pattern : "(none)";
+    int64_t t0 = ticksNow();
+    qiLog(3, "%s: rendering %s (%dx%d)", "OvCore::setPattern", shown, m_raster->width(), m_raster->height());
+    renderer->render(this, m_raster, params);
+    int64_t t1 = ticksNow();
+    qiLog(2, "pattern rendered %s in time %g\n", shown, static_cast<double>(t1 - t0) / 10000000.0);
+    m_raster->present(-1);
+    int64_t t2 = ticksNow();
+    qiLog(2, "raster rendered %s in time %g\n", shown, static_cast<double>(t2 - t1) / 10000000.0);
+    return true;
+}
+
+std::vector<OvPatternRenderer *> OvCore::renderers()
+{
+    std::unique_lock<std::mutex> lock = tableLock();
+    return m_renderers;
+}

@@ -1,0 +1,147 @@
+#pragma once
+#include "OvPatternRenderer.h"
+#include "OvRequest.h"
+#include "QiParams.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class QiRaster;
+class QigInterface;
+
+// Orders names ignoring ASCII case (the renderer registry).
+struct OvCaseLess {
+    bool operator()(const std::string &a, const std::string &b) const;
+};
+
+struct OvVersionInfo {
+    std::string software, gateware, operatingSystem, application;
+};
+
+// The generator engine: a request queue served by one render thread.
+// post/postPattern/waitTransaction/currentParams may be called from any
+// thread; the render thread alone draws into the raster.
+class OvCore {
+public:
+    OvCore();
+    ~OvCore();
+
+    // Initialises on an initialised raster, starts the render thread and
+    // registers the given built-in renderers in order. dataFolder may be null.
+    void start(QiRaster *raster, const char *dataFolder, const std::vector<OvRendererFactory> &builtins = {});
+    // Posts the stop message and joins the render thread. Idempotent.
+    void shutdown();
+
+    // Queues a copy of params; returns its transaction id.
+    int32_t post(const QiParams &params);
+    int32_t postPattern(const char *name);
+    // Blocks until request id has been processed (queued or in progress).
+    // False at once when another caller waits, or the id is unknown or done.
+    bool waitTransaction(int32_t id, bool &result);
+    bool currentParams(QiParams &out);
+    const OvVersionInfo &versionInfo();
+    bool saveImageAsPng(const char *path);
+
+    // Catalogue.
+    bool registerRenderer(OvPatternRenderer *renderer);
+    OvPatternRenderer *findRenderer(const char *name);
+    bool makeAlias(const char *name, const QiParams &params);
+    bool makeAliasFromCurrent(const char *name);
+    bool removeAliases(const char *prefix);
+    bool listPatterns(QiParams &out);
+    bool getPatternOpts(const char *name, std::vector<QiParams> &out);
+
+    // Generator options.
+    bool getGenValues(QiParams &out);
+    bool getGenOptions(std::vector<QiParams> &out);
+    bool rescanFormats();
+
+    // Render-thread wake-up (the raster's callback).
+    void wake();
+
+    bool titling() const { return m_gen.titling.load(); }
+    QiRaster *raster() const { return m_raster; }
+    const std::string &dataFolder() const { return m_dataFolder; }
+    const std::string &fontFolder() const { return m_fontFolder; }
+    std::vector<OvPatternRenderer *> renderers();
+    bool running() const { return m_thread.joinable(); }
+
+    OvCore(const OvCore &) = delete;
+    OvCore &operator=(const OvCore &) = delete;
+
+private:
+    struct Alias {
+        OvPatternRenderer *renderer;
+        QiParams params;
+    };
+
+    void mainLoop();
+    bool setPattern(OvPatternRenderer *renderer, QiParams &params);
+    bool validateOptions(const QiParams &params, OvPatternRenderer *renderer);
+    // Generator options; true when the picture must be drawn again.
+    bool setGenOpts(QiParams &params);
+    void genStart();
+    void loadFonts();
+    // Takes the engine mutex unless this thread holds it through start.
+    std::unique_lock<std::mutex> tableLock();
+
+    QiRaster *m_raster = nullptr;
+    std::string m_fontFolder = ".";
+    std::string m_dataFolder = ".";
+    std::unique_ptr<QigInterface> m_wake;
+
+    // Generator state: written by the render thread, read unlocked by queries.
+    struct GenState {
+        std::atomic<int32_t> outputColor{0};
+        std::atomic<int32_t> videoFormat{0};
+        std::atomic<int32_t> gateColorRed{0}, gateColorGreen{0}, gateColorBlue{0};
+        std::atomic<int32_t> colorEncoding{3};
+        std::atomic<bool> titling{false};
+        std::atomic<bool> gateRed{false}, gateGreen{false}, gateBlue{false};
+        std::atomic<bool> mute{false};
+    } m_gen;
+    // The raster's format name as last seen by the render thread, for queries
+    // from other threads (the raster itself is render-thread only).
+    std::string m_formatName;
+    std::mutex m_formatNameLock;
+    // Serialises format-list rescans (render start and remote requests).
+    std::mutex m_formatsLock;
+
+    std::mutex m_mutex;
+    std::condition_variable m_work;
+    std::condition_variable m_waiterCond;
+    std::deque<OvRequest> m_queue;
+    OvPatternRenderer *m_currentRenderer = nullptr;
+    QiParams m_currentParams;
+    int32_t m_nextId = 0;
+
+    // The request the render thread is working on, so a waiter can catch it.
+    bool m_inFlight = false;
+    int32_t m_inFlightId = 0;
+
+    struct Waiter {
+        bool waiting = false;
+        int32_t id = 0;
+        bool done = false;
+        bool result = false;
+    } m_waiter;
+
+    std::map<std::string, OvPatternRenderer *, OvCaseLess> m_registry;
+    std::vector<OvPatternRenderer *> m_renderers;
+    std::vector<std::unique_ptr<OvPatternRenderer>> m_owned;
+    std::map<std::string, Alias> m_aliases;
+
+    std::thread m_thread;
+    std::thread::id m_startThread;
+    bool m_starting = false;
+    bool m_stopped = false;
+    OvVersionInfo m_version;
+};

@@ -1,0 +1,183 @@
+// Generator output options: applied by the render thread before each draw.
+#include "OvCore.h"
+#include "OvGenOptions.h"
+#include "QiLog.h"
+#include "QiRaster.h"
+
+void OvCore::genStart()
+{
+    OvGenOptions::blackLevel.value = m_raster->blackLevel();
+    OvGenOptions::whiteLevel.value = m_raster->whiteLevel();
+    OvGenOptions::bitDepth.value = m_raster->bits();
+    rescanFormats();
+    m_gen.outputColor = static_cast<int32_t>(OvGenOptions::outputColor.defaultIndex());
+    m_gen.gateColorRed = m_gen.gateColorGreen = m_gen.gateColorBlue = 0;
+    m_gen.colorEncoding = static_cast<int32_t>(OvGenOptions::colorEncoding.defaultIndex());
+    m_gen.titling = false;
+    m_gen.gateRed = m_gen.gateGreen = m_gen.gateBlue = false;
+    m_gen.mute = false;
+    std::lock_guard<std::mutex> guard(m_formatNameLock);
+    m_formatName = m_raster->currentFormat();
+}
+
+bool OvCore::rescanFormats()
+{
+    std::lock_guard<std::mutex> guard(m_formatsLock);
+    m_raster->rescanFormats();
+    std::vector<std::string> names;
+    int32_t def = 0;
+    m_raster->getFormatList(names, def);
+    if (def < 0 || static_cast<size_t>(def) >= names.size())
+        def = 0;
+    OvGenOptions::videoFormat.setValues(names, static_cast<unsigned>(def));
+    m_gen.videoFormat = def;
+    return true;
+}
+
+bool OvCore::setGenOpts(QiParams &params)
+{
+    bool rr = m_raster->rerenderP();
+    bool dirty = false;
+    QiImageCoder &coder = m_raster->coder();
+
+    bool titling = m_gen.titling;
+    if (params.getBoolToggle("OutputTitling", titling) && titling != m_gen.titling) {
+        m_gen.titling = titling;
+        rr = true;
+    }
+
+    bool mute = m_gen.mute;
+    if (params.getBoolToggle("VideoMute", mute) && mute != m_gen.mute) {
+        m_gen.mute = mute;
+        if (mute) {
+            if (coder.setOverrides(7, 70, 70, 70))
+                rr = true;
+        } else {
+            dirty = true;
+        }
+    }
+
+    struct Gate {
+        const char *key;
+        std::atomic<bool> &flag;
+    } gates[] = {{"GateRed", m_gen.gateRed}, {"GateGreen", m_gen.gateGreen}, {"GateBlue", m_gen.gateBlue}};
+    for (Gate &g : gates) {
+        bool v = g.flag;
+        if (params.getBoolToggle(g.key, v) && v != g.flag) {
+            g.flag = v;
+            dirty = true;
+        }
+    }
+
+    uint32_t r, g, b;
+    if (OvGenOptions::gatingColor.read(params, r, g, b)) {
+        int32_t ri = static_cast<int32_t>(r), gi = static_cast<int32_t>(g), bi = static_cast<int32_t>(b);
+        if (ri != m_gen.gateColorRed || gi != m_gen.gateColorGreen || bi != m_gen.gateColorBlue) {
+            m_gen.gateColorRed = ri;
+            m_gen.gateColorGreen = gi;
+            m_gen.gateColorBlue = bi;
+            if (m_gen.gateRed || m_gen.gateGreen || m_gen.gateBlue)
+                dirty = true;
+        }
+    }
+
+    if (dirty) {
+        uint8_t mask = static_cast<uint8_t>((m_gen.gateRed ? 1 : 0) | (m_gen.gateGreen ? 2 : 0) |
+                                            (m_gen.gateBlue ? 4 : 0));
+        if (coder.setOverrides(mask, m_gen.gateColorRed & 0xFF, m_gen.gateColorGreen & 0xFF,
+                               m_gen.gateColorBlue & 0xFF))
+            rr = true;
+    }
+
+    // Video format: the device may have changed underneath us.
+    const QiOptEnum &vf = OvGenOptions::videoFormat;
+    std::string current = m_raster->currentFormat();
+    std::string target;
+    bool change = false;
+    if (vf.nameAt(m_gen.videoFormat) != current) {
+        params.remove("VideoFormat");
+        params.remove("ColorEncoding");
+        target = current;
+        change = true;
+    } else {
+        unsigned idx = static_cast<unsigned>(m_gen.videoFormat.load());
+        if (vf.readToggle(params, idx) && static_cast<int32_t>(idx) != m_gen.videoFormat) {
+            target = vf.nameAt(idx);
+            change = true;
+        }
+    }
+    if (change) {
+        if (m_raster->setRasterFormat(target))
+            rr = true;
+        int32_t enc = m_raster->colourEncoding();
+        if (enc < 0 || enc > 5)
+            enc = 2;
+        m_gen.colorEncoding = enc;
+        std::string encName = OvGenOptions::colorEncoding.nameAt(enc);
+        params.set("ColorEncoding", encName);
+        qiLog(3, "format changed, color coding is now %s\n", encName.c_str());
+        std::vector<std::string> names = vf.values();
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (names[i] == target) {
+                m_gen.videoFormat = static_cast<int32_t>(i);
+                break;
+            }
+        }
+    }
+
+    unsigned oc = static_cast<unsigned>(m_gen.outputColor.load());
+    if (OvGenOptions::outputColor.readToggle(params, oc) && static_cast<int32_t>(oc) != m_gen.outputColor) {
+        m_gen.outputColor = static_cast<int32_t>(oc);
+        if (m_raster->setOutputPixelFormat(OvGenOptions::pixelFormatFor(oc)))
+            rr = true;
+    }
+
+    {
+        std::lock_guard<std::mutex> guard(m_formatNameLock);
+        m_formatName = m_raster->currentFormat();
+    }
+
+    unsigned ce = static_cast<unsigned>(m_gen.colorEncoding.load());
+    if (OvGenOptions::colorEncoding.readToggle(params, ce) && static_cast<int32_t>(ce) != m_gen.colorEncoding) {
+        m_gen.colorEncoding = static_cast<int32_t>(ce);
+        m_raster->setColourEncoding(static_cast<int32_t>(ce));
+        qiLog(3, "option processed, color matrix is now %s\n", OvGenOptions::colorEncoding.nameAt(ce).c_str());
+        return true;
+    }
+    return rr;
+}
+
+bool OvCore::getGenValues(QiParams &out)
+{
+    out.set("OutputColor", OvGenOptions::outputColor.nameAt(m_gen.outputColor));
+    out.setInt("GatingColor_Red", m_gen.gateColorRed);
+    out.setInt("GatingColor_Green", m_gen.gateColorGreen);
+    out.setInt("GatingColor_Blue", m_gen.gateColorBlue);
+    out.setInt("GateRed", m_gen.gateRed ? 1 : 0);
+    out.setInt("GateGreen", m_gen.gateGreen ? 1 : 0);
+    out.setInt("GateBlue", m_gen.gateBlue ? 1 : 0);
+    out.setInt("OutputTitling", m_gen.titling ? 1 : 0);
+    {
+        std::lock_guard<std::mutex> guard(m_formatNameLock);
+        out.set("VideoFormat", m_formatName);
+    }
+    out.setInt("VideoMute", m_gen.mute ? 1 : 0);
+    out.set("ColorEncoding", OvGenOptions::colorEncoding.nameAt(m_gen.colorEncoding));
+    return true;
+}
+
+bool OvCore::getGenOptions(std::vector<QiParams> &out)
+{
+    for (QiOptionList o = OvGenOptions::list(); *o; ++o) {
+        QiParams p;
+        (*o)->describe(p);
+        out.push_back(std::move(p));
+    }
+    QiParams values;
+    getGenValues(values);
+    out.push_back(std::move(values));
+    QiParams current;
+    currentParams(current);
+    out.push_back(std::move(current));
+    return true;
+}
