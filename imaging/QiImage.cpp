@@ -92,7 +92,3 @@ bool QiImage::fillRect(uint64_t word, int32_t x, int32_t y, int32_t w, int32_t h
     return true;
 }
 
-// Image file writers live with the codecs; until then they refuse.
-bool QiImage::savePng(const char *) { return false; }
-bool QiImage::saveJpeg(const char *, int) { return false; }
-bool QiImage::saveOvi(const char *) { return false; }
