@@ -174,6 +174,12 @@ bool OvCore::waitTransaction(int32_t id, bool &result)
     return true;
 }
 
+bool OvCore::hasWaiter()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_waiter.waiting;
+}
+
 bool OvCore::currentParams(QiParams &out)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

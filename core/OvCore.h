@@ -46,6 +46,8 @@ public:
     // Blocks until request id has been processed (queued or in progress).
     // False at once when another caller waits, or the id is unknown or done.
     bool waitTransaction(int32_t id, bool &result);
+    // True while a caller sleeps in waitTransaction.
+    bool hasWaiter();
     bool currentParams(QiParams &out);
     const OvVersionInfo &versionInfo();
     bool saveImageAsPng(const char *path);
@@ -58,6 +60,10 @@ public:
     bool removeAliases(const char *prefix);
     bool listPatterns(QiParams &out);
     bool getPatternOpts(const char *name, std::vector<QiParams> &out);
+    // Images in folder become "ImageFile" aliases named prefix+base; ".ovp"
+    // plug-ins are loaded only when allowPlugins (never for folders a remote
+    // client names, unless the program allows it).
+    bool scanFolder(const char *folder, const char *prefix, bool allowPlugins);
 
     // Generator options.
     bool getGenValues(QiParams &out);

@@ -1,0 +1,543 @@
+#include "FakeRaster.h"
+#include "OvCore.h"
+#include "OvGenOptions.h"
+#include "QiLog.h"
+#include "QiOptInt.h"
+#include "QiOptRGB.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+QiOptInt g_size("Size", "Window size", 10, 1, 100);
+QiOptRGB g_color("Color", "Window colour", 940, 940, 940, true);
+const QiOption *const g_dummyOptions[] = {&g_size, &g_color, nullptr};
+
+// Records what it renders; can hold the render thread inside render.
+class Dummy : public OvPatternRenderer {
+public:
+    Dummy() : OvPatternRenderer(g_dummyOptions, "$Revision: 9.9 $") { instance = this; }
+    const char *name() const override { return "Dummy"; }
+    bool registerAliases(OvCore *engine) override
+    {
+        QiParams p;
+        p.set("Pattern", name());
+        p.set("Size", "42");
+        engine->makeAlias("Big", p);
+        return true;
+    }
+    bool render(OvCore *, QiRaster *raster, const QiParams &params) override
+    {
+        std::unique_lock<std::mutex> l(lock);
+        seen.push_back(params);
+        entered = true;
+        cond.notify_all();
+        cond.wait(l, [this] { return !hold; });
+        raster->render(0, false);
+        return true;
+    }
+    void waitEntered()
+    {
+        std::unique_lock<std::mutex> l(lock);
+        cond.wait(l, [this] { return entered; });
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> l(lock);
+        hold = false;
+        cond.notify_all();
+    }
+    size_t count()
+    {
+        std::lock_guard<std::mutex> l(lock);
+        return seen.size();
+    }
+    QiParams last()
+    {
+        std::lock_guard<std::mutex> l(lock);
+        return seen.back();
+    }
+
+    static Dummy *instance;
+    std::mutex lock;
+    std::condition_variable cond;
+    std::vector<QiParams> seen;
+    bool hold = false;
+    bool entered = false;
+};
+Dummy *Dummy::instance = nullptr;
+
+class Other : public OvPatternRenderer {
+public:
+    Other() : OvPatternRenderer(nullptr, "$Revision: 1.0 $") {}
+    const char *name() const override { return "Other"; }
+    bool render(OvCore *, QiRaster *, const QiParams &) override { return true; }
+};
+
+OvPatternRenderer *makeDummy() { return new Dummy; }
+OvPatternRenderer *makeOther() { return new Other; }
+
+class CaptureOutput : public QiOutput {
+public:
+    bool write(const char *b, size_t n) override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        text.append(b, n);
+        return true;
+    }
+    std::string get()
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return text;
+    }
+    std::mutex lock;
+    std::string text;
+};
+
+class Engine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto cap = std::make_unique<CaptureOutput>();
+        logged = cap.get();
+        oldLog = swapLogOutput(std::move(cap));
+        core.start(&raster, nullptr, {makeDummy, makeOther});
+        dummy = Dummy::instance;
+    }
+    void TearDown() override
+    {
+        if (dummy)
+            dummy->release();
+        core.shutdown();
+        swapLogOutput(std::move(oldLog));
+    }
+    // Posts and waits for the frame; fails the test when the wait is refused.
+    // Holds the render thread at the start of the request until the wait is
+    // registered, so the request cannot finish before it is waited for.
+    void postWait(const QiParams &p)
+    {
+        raster.closeGate();
+        int32_t id = core.post(p);
+        auto w = std::async(std::launch::async, [&] {
+            bool result = false;
+            return core.waitTransaction(id, result) && result;
+        });
+        while (!core.hasWaiter())
+            std::this_thread::yield();
+        raster.openGate();
+        EXPECT_TRUE(w.get());
+    }
+    QiParams pattern(const char *name)
+    {
+        QiParams p;
+        p.set("Pattern", name);
+        return p;
+    }
+
+    FakeRaster raster;
+    OvCore core;
+    Dummy *dummy = nullptr;
+    CaptureOutput *logged = nullptr;
+    std::unique_ptr<QiOutput> oldLog;
+};
+
+} // namespace
+
+TEST_F(Engine, IdsAreConsecutiveAndWaitsReturnAfterTheDraw)
+{
+    dummy->hold = true;
+    int32_t a = core.postPattern("Dummy");
+    int32_t b = core.postPattern("Dummy");
+    EXPECT_EQ(b, a + 1);
+    auto waiter = std::async(std::launch::async, [&] {
+        bool r = false;
+        bool waited = core.waitTransaction(b, r);
+        return waited && r;
+    });
+    dummy->waitEntered();
+    EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    dummy->release();
+    EXPECT_TRUE(waiter.get());
+    EXPECT_EQ(dummy->count(), 2u);
+    bool r;
+    EXPECT_FALSE(core.waitTransaction(b, r)) << "completed ids are not waited for";
+    EXPECT_FALSE(core.hasWaiter());
+    EXPECT_FALSE(core.waitTransaction(b + 1000, r)) << "never posted";
+}
+
+TEST_F(Engine, WaitCatchesTheRequestBeingDrawnAndAllowsOneWaiter)
+{
+    dummy->hold = true;
+    int32_t id = core.postPattern("Dummy");
+    dummy->waitEntered(); // the render thread has taken it off the queue
+    auto first = std::async(std::launch::async, [&] {
+        bool r = false;
+        return core.waitTransaction(id, r) && r;
+    });
+    // Give the first waiter time to register, then a second one is refused.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    bool r;
+    EXPECT_FALSE(core.waitTransaction(id, r));
+    EXPECT_EQ(first.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    dummy->release();
+    EXPECT_TRUE(first.get());
+}
+
+TEST_F(Engine, PatternLookupIgnoresCaseButAliasesDoNot)
+{
+    postWait(pattern("dUMMY"));
+    ASSERT_EQ(dummy->count(), 1u);
+
+    postWait(pattern("Big"));
+    ASSERT_EQ(dummy->count(), 2u);
+    const char *v;
+    ASSERT_TRUE(dummy->last().get("Size", v));
+    EXPECT_STREQ(v, "42");
+
+    // Keys given in the request win over the alias's stored ones.
+    QiParams p = pattern("Big");
+    p.set("Size", "7");
+    postWait(p);
+    dummy->last().get("Size", v);
+    EXPECT_STREQ(v, "7");
+
+    // "big" is no alias: queued without renderer, nothing drawn.
+    postWait(pattern("big"));
+    EXPECT_EQ(dummy->count(), 3u);
+    // A following request without "Pattern" has no renderer either.
+    QiParams size;
+    size.set("Size", "3");
+    postWait(size);
+    EXPECT_EQ(dummy->count(), 3u);
+}
+
+TEST_F(Engine, RequestsWithoutPatternMergeTheCurrentParameters)
+{
+    QiParams none;
+    none.set("Size", "5");
+    postWait(none);
+    EXPECT_EQ(dummy->count(), 0u) << "nothing was ever rendered: no renderer";
+
+    QiParams first = pattern("Dummy");
+    first.set("Size", "3");
+    first.set("Color_Red", "1");
+    first.set("Color_Green", "2");
+    first.set("Color_Blue", "3");
+    postWait(first);
+
+    QiParams change;
+    change.set("Size", "4");
+    postWait(change);
+    ASSERT_EQ(dummy->count(), 2u);
+    QiParams got = dummy->last();
+    const char *v;
+    got.get("Size", v);
+    EXPECT_STREQ(v, "4");
+    got.get("Color_Green", v);
+    EXPECT_STREQ(v, "2");
+    got.get("Pattern", v);
+    EXPECT_STREQ(v, "Dummy");
+
+    // Naming the pattern again starts from its defaults.
+    postWait(pattern("Dummy"));
+    EXPECT_FALSE(dummy->last().has("Size"));
+
+    // A generator option that changes nothing does not draw again.
+    QiParams gate;
+    gate.set("GateRed", "false");
+    postWait(gate);
+    EXPECT_EQ(dummy->count(), 3u);
+    // One that changes the output does.
+    QiParams mute;
+    mute.set("VideoMute", "true");
+    postWait(mute);
+    EXPECT_EQ(dummy->count(), 4u);
+
+    QiParams cur;
+    core.currentParams(cur);
+    EXPECT_TRUE(cur.has("VideoMute"));
+}
+
+TEST_F(Engine, UnknownOptionsOnlyWarn)
+{
+    QiParams p = pattern("Dummy");
+    p.set("Bogus", "1");
+    p.set("VideoMute", "false");
+    p.set("Color_Red", "5");
+    postWait(p);
+    EXPECT_EQ(dummy->count(), 1u);
+    std::string log = logged->get();
+    EXPECT_NE(log.find("Info: warning: Dummy: unknown option: 'Bogus'\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("unknown option: 'VideoMute'"), std::string::npos);
+    EXPECT_EQ(log.find("unknown option: 'Color_Red'"), std::string::npos);
+    EXPECT_NE(log.find("Info: OvCore::validateOptions: renderer is "), std::string::npos);
+    EXPECT_NE(log.find("Minutiae: OvCore::setPattern: rendering Dummy (1280x720)Info: pattern rendered Dummy in time "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Info: raster rendered Dummy in time "), std::string::npos);
+}
+
+TEST_F(Engine, StopMessageEndsTheThreadWithRequestsQueuedBehind)
+{
+    dummy->hold = true;
+    core.postPattern("Dummy");
+    dummy->waitEntered();
+    QiParams pill;
+    pill.set("CyanidePill", "0x1234abcd");
+    core.post(pill);
+    int32_t behind = core.postPattern("Dummy");
+    auto waiter = std::async(std::launch::async, [&] {
+        bool r = true;
+        core.waitTransaction(behind, r);
+        return r;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    dummy->release();
+    core.shutdown();
+    EXPECT_EQ(dummy->count(), 1u);
+    EXPECT_FALSE(waiter.get()) << "a waiter for a dropped request is released";
+    EXPECT_NE(logged->get().find("Minutiae: Cyanide-0x1234abcd\n"), std::string::npos);
+    EXPECT_EQ(raster.interface(), nullptr) << "the engine detaches from the raster";
+}
+
+TEST_F(Engine, FramePeriodFlipsBuffersWhileIdle)
+{
+    raster.setBufferCount(2);
+    dummy->framePeriod = 100;
+    postWait(pattern("Dummy"));
+    size_t before = raster.outputCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    size_t flips = raster.outputCount() - before;
+    EXPECT_GE(flips, 6u);
+    EXPECT_LE(flips, 12u);
+    dummy->framePeriod = 0;
+    core.postPattern("Other");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    size_t still = raster.outputCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(raster.outputCount(), still) << "no flipping without a frame period";
+}
+
+TEST_F(Engine, ManyThreadsPostAndWait)
+{
+    std::vector<std::thread> threads;
+    std::atomic<int> waited{0};
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i) {
+                QiParams p = pattern(i % 2 ? "Dummy" : "Other");
+                p.setInt("Size", t + i);
+                int32_t id = core.post(p);
+                bool r;
+                if (core.waitTransaction(id, r))
+                    ++waited;
+                QiParams cur;
+                core.currentParams(cur);
+            }
+        });
+    for (auto &t : threads)
+        t.join();
+    EXPECT_GT(waited.load(), 0);
+    QiParams listed;
+    core.listPatterns(listed);
+    EXPECT_EQ(listed.size(), 3u);
+}
+
+TEST_F(Engine, CatalogueListsPatternsAndAliases)
+{
+    QiParams list;
+    core.listPatterns(list);
+    const char *v;
+    ASSERT_TRUE(list.get("Dummy", v));
+    EXPECT_STREQ(v, "$Revision: 9.9 $");
+    ASSERT_TRUE(list.get("Big", v));
+    EXPECT_STREQ(v, "Alias/Dummy");
+
+    QiParams alias = pattern("Big");
+    EXPECT_FALSE(core.makeAlias("Huge", alias)) << "aliases of aliases are refused";
+    EXPECT_FALSE(core.makeAlias("Nameless", QiParams()));
+    EXPECT_TRUE(core.makeAlias("user/A", pattern("Other")));
+    EXPECT_TRUE(core.makeAlias("userA", pattern("Other")));
+    core.removeAliases("user/");
+    QiParams after;
+    core.listPatterns(after);
+    EXPECT_FALSE(after.has("user/A"));
+    EXPECT_TRUE(after.has("userA"));
+    core.removeAliases("");
+    QiParams none;
+    core.listPatterns(none);
+    EXPECT_EQ(none.size(), 2u);
+
+    std::vector<QiParams> opts;
+    EXPECT_TRUE(core.getPatternOpts("DUMMY", opts));
+    ASSERT_EQ(opts.size(), 2u);
+    opts[1].get("Name", v);
+    EXPECT_STREQ(v, "Color");
+    std::vector<QiParams> none2;
+    EXPECT_FALSE(core.getPatternOpts("Big", none2));
+}
+
+namespace {
+std::string value(const QiParams &p, const char *key)
+{
+    const char *v = nullptr;
+    return p.get(key, v) ? std::string(v) : std::string("<absent>");
+}
+} // namespace
+
+TEST_F(Engine, MuteGatesAndGatingColourReachTheCoder)
+{
+    uint8_t flags, r, g, b;
+    QiParams mute;
+    mute.set("VideoMute", "true");
+    postWait(mute);
+    raster.coder().getOverrides(flags, r, g, b);
+    EXPECT_EQ(flags, 7);
+    EXPECT_EQ(r, 70);
+    EXPECT_EQ(g, 70);
+    EXPECT_EQ(b, 70);
+    mute.set("VideoMute", "false");
+    postWait(mute);
+    raster.coder().getOverrides(flags, r, g, b);
+    EXPECT_EQ(flags, 0) << "unmuting re-applies the (empty) gates";
+
+    QiParams toggle;
+    toggle.set("VideoMute", "toggle");
+    postWait(toggle);
+    QiParams cur;
+    core.currentParams(cur);
+    EXPECT_EQ(value(cur, "VideoMute"), "true");
+    postWait(toggle);
+    core.currentParams(cur);
+    EXPECT_EQ(value(cur, "VideoMute"), "false");
+    raster.coder().getOverrides(flags, r, g, b);
+    EXPECT_EQ(flags, 0);
+
+    // Colour without a gate is stored, the coder untouched.
+    raster.coder().setOverrides(0, 9, 9, 9);
+    QiParams colour;
+    colour.set("GatingColor_Red", "300");
+    colour.set("GatingColor_Green", "2");
+    colour.set("GatingColor_Blue", "3");
+    postWait(colour);
+    raster.coder().getOverrides(flags, r, g, b);
+    EXPECT_EQ(r, 9);
+    QiParams values;
+    core.getGenValues(values);
+    EXPECT_EQ(value(values, "GatingColor_Red"), "300");
+
+    QiParams gate;
+    gate.set("GateRed", "1");
+    gate.set("GatingColor_Red", "0");
+    gate.set("GatingColor_Green", "0");
+    gate.set("GatingColor_Blue", "0");
+    postWait(gate);
+    raster.coder().getOverrides(flags, r, g, b);
+    EXPECT_EQ(flags, 1);
+    EXPECT_EQ(r, 0);
+    QiParams blue;
+    blue.set("GateBlue", "yes");
+    blue.set("GatingColor_Red", "0x1ff");
+    blue.set("GatingColor_Green", "0");
+    blue.set("GatingColor_Blue", "7");
+    postWait(blue);
+    raster.coder().getOverrides(flags, r, g, b);
+    EXPECT_EQ(flags, 5);
+    EXPECT_EQ(r, 0xff) << "only the low 8 bits reach the coder";
+    EXPECT_EQ(b, 7);
+    // An incomplete colour changes nothing (a request naming a pattern merges
+    // no current parameters).
+    QiParams partial = pattern("Other");
+    partial.set("GatingColor_Red", "1");
+    postWait(partial);
+    raster.coder().getOverrides(flags, r, g, b);
+    EXPECT_EQ(r, 0xff);
+}
+
+TEST_F(Engine, VideoFormatTogglesWrapAndTheRasterChoosesTheEncoding)
+{
+    QiParams values;
+    core.getGenValues(values);
+    EXPECT_EQ(value(values, "ColorEncoding"), "Rec709 (compressed)") << "initial report";
+    EXPECT_EQ(value(values, "VideoFormat"), "HD");
+
+    QiParams t;
+    t.set("VideoFormat", "toggle");
+    postWait(t);
+    EXPECT_EQ(raster.device, "UHD");
+    QiParams cur;
+    core.currentParams(cur);
+    EXPECT_EQ(value(cur, "VideoFormat"), "UHD");
+    postWait(t);
+    EXPECT_EQ(raster.device, "SD") << "toggle wraps";
+
+    QiParams both;
+    both.set("VideoFormat", "hd");
+    both.set("ColorEncoding", "Rec2020");
+    postWait(both);
+    EXPECT_EQ(raster.device, "HD");
+    EXPECT_EQ(raster.colourEncoding(), 2);
+    core.getGenValues(values);
+    EXPECT_EQ(value(values, "ColorEncoding"), "Rec709");
+
+    QiParams enc;
+    enc.set("ColorEncoding", "rec2020");
+    int before = Dummy::instance ? static_cast<int>(Dummy::instance->count()) : 0;
+    postWait(pattern("Dummy"));
+    postWait(enc);
+    EXPECT_EQ(raster.colourEncoding(), 4);
+    EXPECT_EQ(static_cast<int>(dummy->count()), before + 2) << "an encoding change draws again";
+
+    // The device changes underneath: the request's format is ignored.
+    raster.device = "UHD";
+    int calls = raster.formatCalls;
+    QiParams sd;
+    sd.set("VideoFormat", "SD");
+    postWait(sd);
+    EXPECT_EQ(raster.device, "UHD");
+    EXPECT_EQ(raster.formatCalls, calls + 1);
+    core.getGenValues(values);
+    EXPECT_EQ(value(values, "VideoFormat"), "UHD");
+    // Unknown names change nothing.
+    QiParams bad;
+    bad.set("VideoFormat", "8K");
+    calls = raster.formatCalls;
+    postWait(bad);
+    EXPECT_EQ(raster.formatCalls, calls);
+
+    QiParams out;
+    out.set("OutputColor", "YCC444_24");
+    postWait(out);
+    EXPECT_EQ(raster.lastPixelFormat, 7);
+    out.set("OutputColor", "rgb_24");
+    postWait(out);
+    EXPECT_EQ(raster.lastPixelFormat, 0);
+}
+
+TEST_F(Engine, GeneratorOptionsArePublishedAsFourteenMaps)
+{
+    std::vector<QiParams> maps;
+    core.getGenOptions(maps);
+    ASSERT_EQ(maps.size(), 14u);
+    const char *names[] = {"GatingColor", "GateRed", "GateGreen", "GateBlue", "VideoFormat", "OutputTitling",
+                           "BitDepth", "BlackLevel", "WhiteLevel", "OutputColor", "VideoMute", "ColorEncoding"};
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(value(maps[i], "Name"), names[i]);
+    EXPECT_EQ(value(maps[4], "nVal"), "3");
+    EXPECT_EQ(value(maps[4], "VideoFormat2"), "UHD");
+    EXPECT_EQ(value(maps[4], "DefaultValue"), "HD");
+    EXPECT_EQ(value(maps[6], "Value"), "10");
+    EXPECT_EQ(value(maps[7], "Value"), "64");
+    EXPECT_EQ(value(maps[8], "Value"), "940");
+    EXPECT_EQ(value(maps[10], "Description"), "Mutes the video to a flat 25% grey raster");
+    EXPECT_EQ(value(maps[11], "DefaultValue"), "Rec709 (compressed)");
+    EXPECT_EQ(value(maps[12], "OutputColor"), "RGB_24");
+    EXPECT_EQ(value(maps[12], "GateRed"), "0");
+    EXPECT_TRUE(maps[13].empty()) << "no request applied yet";
+}
