@@ -1,0 +1,41 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// The orvane command line. With no options the program behaves as the tray
+// application always has; the options add what a Linux user needs.
+struct OvCommandLine {
+    enum class Board { none, kona, decklink };
+
+    Board simulate = Board::none;
+    bool headless = false;
+    bool controlPanel = false;
+    bool monitor = false;
+    bool allowRemotePlugins = false;
+    bool help = false;
+    bool version = false;
+    int port = 9022;
+    int discoveryPort = 3529;
+    std::string dataDir;            // empty: "ovdata" beside the executable
+    std::vector<std::string> qtArgs; // argv[0] and single-dash options, for Qt
+
+    // Fills cl from argv. On a bad command line returns false with the
+    // reason in error (the caller prints it with the usage hint).
+    static bool parse(int argc, const char *const *argv, OvCommandLine &cl, std::string &error);
+    // The --help text, naming the program as invoked.
+    static std::string usage(const char *program);
+};
+
+// Folders derived from the executable's location.
+struct OvFolders {
+    // The executable path cut to 255 bytes, up to and including its last
+    // '/'; "./" when it has none.
+    static std::string programFolder(const char *exePath);
+    // programFolder + "ovdata".
+    static std::string dataFolder(const std::string &programFolder);
+    static std::string userImageFolder(const std::string &dataFolder);
+    // From USERPROFILE, else HOME; empty when neither is set (nothing to scan).
+    static std::string userPatternFolder(const char *userProfile, const char *home);
+    // The running executable's path (/proc/self/exe), cut to 255 bytes.
+    static std::string executablePath();
+};
