@@ -1,0 +1,157 @@
+#include "XmlRpcUtil.h"
+
+#include <atomic>
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace XmlRpcUtil {
+
+namespace {
+std::atomic<int> g_verbosity{0};
+
+bool isBlank(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
+
+struct Entity {
+    char raw;
+    const char *name; // after the ampersand
+    size_t length;
+};
+const Entity kEntities[] = {
+    {'<', "lt;", 3}, {'>', "gt;", 3}, {'&', "amp;", 4}, {'\'', "apos;", 5}, {'"', "quot;", 5},
+};
+} // namespace
+
+int verbosity() { return g_verbosity.load(std::memory_order_relaxed); }
+void setVerbosity(int level) { g_verbosity.store(level, std::memory_order_relaxed); }
+
+void log(int level, const char *format, ...)
+{
+    if (level > verbosity())
+        return;
+    char buf[1024];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(buf, sizeof buf, format, ap);
+    va_end(ap);
+    fprintf(stdout, "%s\n", buf);
+    fflush(stdout);
+}
+
+void error(const char *format, ...)
+{
+    char buf[1024];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(buf, sizeof buf, format, ap);
+    va_end(ap);
+    fprintf(stderr, "%s\n", buf);
+}
+
+std::string parseTag(const char *tag, const std::string &xml, size_t *offset)
+{
+    if (*offset >= xml.size())
+        return std::string();
+    size_t start = xml.find(tag, *offset);
+    if (start == std::string::npos)
+        return std::string();
+    start += strlen(tag);
+    std::string etag = "</";
+    etag += tag + 1;
+    size_t end = xml.find(etag, start);
+    if (end == std::string::npos)
+        return std::string();
+    *offset = end + etag.size();
+    return xml.substr(start, end - start);
+}
+
+bool findTag(const char *tag, const std::string &xml, size_t *offset)
+{
+    if (*offset >= xml.size())
+        return false;
+    size_t at = xml.find(tag, *offset);
+    if (at == std::string::npos)
+        return false;
+    *offset = at + strlen(tag);
+    return true;
+}
+
+bool nextTagIs(const char *tag, const std::string &xml, size_t *offset)
+{
+    size_t pos = *offset;
+    while (pos < xml.size() && isBlank(xml[pos]))
+        ++pos;
+    size_t n = strlen(tag);
+    if (pos >= xml.size() || xml.compare(pos, n, tag) != 0)
+        return false;
+    *offset = pos + n;
+    return true;
+}
+
+std::string getNextTag(const std::string &xml, size_t *offset)
+{
+    size_t pos = *offset;
+    while (pos < xml.size() && isBlank(xml[pos]))
+        ++pos;
+    if (pos >= xml.size() || xml[pos] != '<')
+        return std::string();
+    size_t end = xml.find('>', pos);
+    if (end == std::string::npos)
+        return std::string();
+    *offset = end + 1;
+    return xml.substr(pos, end + 1 - pos);
+}
+
+std::string xmlEncode(const std::string &raw)
+{
+    std::string out;
+    out.reserve(raw.size());
+    for (char c : raw) {
+        switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '\'': out += "&apos;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
+
+std::string xmlDecode(const std::string &encoded)
+{
+    size_t amp = encoded.find('&');
+    if (amp == std::string::npos)
+        return encoded;
+    std::string out;
+    out.reserve(encoded.size());
+    out.append(encoded, 0, amp);
+    for (size_t i = amp; i < encoded.size();) {
+        if (encoded[i] == '&') {
+            bool matched = false;
+            for (const Entity &e : kEntities) {
+                if (encoded.compare(i + 1, e.length, e.name) == 0) {
+                    out += e.raw;
+                    i += 1 + e.length;
+                    matched = true;
+                    break;
+                }
+            }
+            if (matched)
+                continue;
+        }
+        out += encoded[i++];
+    }
+    return out;
+}
+
+std::string socketError(int err)
+{
+    char buf[32];
+    snprintf(buf, sizeof buf, "error %d", err);
+    return buf;
+}
+
+} // namespace XmlRpcUtil

@@ -1,0 +1,36 @@
+#pragma once
+#include <string>
+
+// Trace and error lines of the XML-RPC layer, and the tag scanning shared by
+// values, server and client. All scanning functions take a text and a
+// position, and fail harmlessly at or beyond the end of the text.
+namespace XmlRpcUtil {
+
+// Process-wide trace verbosity; 0 (the default) prints no trace lines.
+int verbosity();
+void setVerbosity(int level);
+
+// Trace line to stdout when level <= verbosity (cut at 1023 characters).
+void log(int level, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// Error line, always written to stderr.
+void error(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Text between tag and its end tag; moves past the end tag. Empty (position
+// unchanged) when either is missing.
+std::string parseTag(const char *tag, const std::string &xml, size_t *offset);
+// Moves past tag if it occurs anywhere from the position on.
+bool findTag(const char *tag, const std::string &xml, size_t *offset);
+// Skips white space; moves past tag if the text there begins with it.
+bool nextTagIs(const char *tag, const std::string &xml, size_t *offset);
+// Skips white space; the tag up to and including '>' when the next character
+// is '<', else empty (position unchanged).
+std::string getNextTag(const std::string &xml, size_t *offset);
+
+// The five XML entities, both ways. Other ampersands stay as they are.
+std::string xmlEncode(const std::string &raw);
+std::string xmlDecode(const std::string &encoded);
+
+// "error N" for a socket error number.
+std::string socketError(int err);
+
+} // namespace XmlRpcUtil
