@@ -1,0 +1,302 @@
+#include "XmlRpcServer.h"
+
+#include "XmlRpcServerConnection.h"
+#include "XmlRpcSocket.h"
+#include "XmlRpcUtil.h"
+
+using namespace XmlRpcNames;
+
+XmlRpcServerMethod::XmlRpcServerMethod(const std::string &name, XmlRpcServer *server)
+    : m_name(name), m_server(server)
+{
+    if (m_server)
+        m_server->addMethod(this);
+}
+
+XmlRpcServerMethod::~XmlRpcServerMethod()
+{
+    if (m_server)
+        m_server->removeMethod(this);
+}
+
+namespace {
+
+class ListMethods : public XmlRpcServerMethod {
+public:
+    explicit ListMethods(XmlRpcServer *s) : XmlRpcServerMethod(kListMethods, s) {}
+    void execute(XmlRpcValue &, XmlRpcValue &result) override { m_server->listMethods(result); }
+    std::string help() override { return "List all methods available on a server as an array of strings"; }
+};
+
+class MethodHelp : public XmlRpcServerMethod {
+public:
+    explicit MethodHelp(XmlRpcServer *s) : XmlRpcServerMethod(kMethodHelp, s) {}
+    void execute(XmlRpcValue &params, XmlRpcValue &result) override
+    {
+        if (params[0].getType() != XmlRpcValue::TypeString)
+            throw XmlRpcException(std::string(kMethodHelp) + ": Invalid argument type");
+        XmlRpcServerMethod *m = m_server->findMethod(params[0].asString());
+        if (!m)
+            throw XmlRpcException(std::string(kMethodHelp) + ": Unknown method name");
+        result = m->help();
+    }
+    std::string help() override { return "Retrieve the help string for a named method"; }
+};
+
+const char kResponse1[] = "<?xml version=\"1.0\"?>\r\n<methodResponse><params><param>\r\n\t";
+const char kResponse2[] = "\r\n</param></params></methodResponse>\r\n";
+const char kFault1[] = "<?xml version=\"1.0\"?>\r\n<methodResponse><fault>\r\n\t";
+const char kFault2[] = "\r\n</fault></methodResponse>\r\n";
+
+} // namespace
+
+XmlRpcServer::XmlRpcServer() = default;
+
+XmlRpcServer::~XmlRpcServer()
+{
+    m_disp.removeSource(this);
+    m_disp.clear();
+    XmlRpcSource::close();
+    // The introspection methods unregister themselves; others are not ours.
+    m_listMethods.reset();
+    m_methodHelp.reset();
+}
+
+void XmlRpcServer::enableIntrospection(bool enabled)
+{
+    if (m_introspectionEnabled == enabled)
+        return;
+    m_introspectionEnabled = enabled;
+    if (enabled) {
+        if (!m_listMethods) {
+            m_listMethods = std::make_unique<ListMethods>(this);
+            m_methodHelp = std::make_unique<MethodHelp>(this);
+        } else {
+            addMethod(m_listMethods.get());
+            addMethod(m_methodHelp.get());
+        }
+    } else {
+        removeMethod(kListMethods);
+        removeMethod(kMethodHelp);
+    }
+}
+
+void XmlRpcServer::addMethod(XmlRpcServerMethod *method) { m_methods[method->name()] = method; }
+
+void XmlRpcServer::removeMethod(XmlRpcServerMethod *method)
+{
+    auto it = m_methods.find(method->name());
+    if (it != m_methods.end() && it->second == method)
+        m_methods.erase(it);
+}
+
+void XmlRpcServer::removeMethod(const std::string &name) { m_methods.erase(name); }
+
+XmlRpcServerMethod *XmlRpcServer::findMethod(const std::string &name) const
+{
+    auto it = m_methods.find(name);
+    return it == m_methods.end() ? nullptr : it->second;
+}
+
+void XmlRpcServer::listMethods(XmlRpcValue &result) const
+{
+    result.setSize(static_cast<int>(m_methods.size()) + 1);
+    int i = 0;
+    for (const auto &kv : m_methods)
+        result[i++] = kv.first;
+    result[i] = kMulticall;
+}
+
+bool XmlRpcServer::bindAndListen(int port, const char *address, int backlog)
+{
+    int fd = XmlRpcSocket::socket();
+    if (fd < 0) {
+        XmlRpcUtil::error("XmlRpcServer::bindAndListen: Could not create socket (%s).",
+                          XmlRpcSocket::getErrorMsg().c_str());
+        return false;
+    }
+    setfd(fd);
+    if (!XmlRpcSocket::setNonBlocking(fd)) {
+        XmlRpcUtil::error("XmlRpcServer::bindAndListen: Could not set socket to non-blocking input mode (%s).",
+                          XmlRpcSocket::getErrorMsg().c_str());
+        close();
+        return false;
+    }
+    if (!XmlRpcSocket::setReuseAddr(fd)) {
+        XmlRpcUtil::error("XmlRpcServer::bindAndListen: Could not set SO_REUSEADDR socket option (%s).",
+                          XmlRpcSocket::getErrorMsg().c_str());
+        close();
+        return false;
+    }
+    if (!XmlRpcSocket::bind(fd, port, address)) {
+        XmlRpcUtil::error("XmlRpcServer::bindAndListen: Could not bind to specified port (%s).",
+                          XmlRpcSocket::getErrorMsg().c_str());
+        close();
+        return false;
+    }
+    if (!XmlRpcSocket::listen(fd, backlog)) {
+        XmlRpcUtil::error("XmlRpcServer::bindAndListen: Could not set socket in listening mode (%s).",
+                          XmlRpcSocket::getErrorMsg().c_str());
+        close();
+        return false;
+    }
+    XmlRpcUtil::log(2, "XmlRpcServer::bindAndListen: server listening on port %d fd %d", port, fd);
+    m_disp.addSource(this, XmlRpcDispatch::ReadableEvent);
+    return true;
+}
+
+int XmlRpcServer::port() const { return getfd() < 0 ? -1 : XmlRpcSocket::getPort(getfd()); }
+
+void XmlRpcServer::close()
+{
+    // The server is not delete-on-close; it only stops listening.
+    XmlRpcSource::close();
+}
+
+unsigned XmlRpcServer::handleEvent(unsigned)
+{
+    acceptConnection();
+    return XmlRpcDispatch::ReadableEvent;
+}
+
+void XmlRpcServer::acceptConnection()
+{
+    if (m_connections >= m_maxConnections)
+        return;
+    int s = XmlRpcSocket::accept(getfd());
+    XmlRpcUtil::log(2, "XmlRpcServer::acceptConnection: socket %d", s);
+    if (s < 0) {
+        if (!XmlRpcSocket::nonFatalError())
+            XmlRpcUtil::error("XmlRpcServer::acceptConnection: Could not accept connection (%s).",
+                              XmlRpcSocket::getErrorMsg().c_str());
+        return;
+    }
+    if (!XmlRpcSocket::setNonBlocking(s)) {
+        XmlRpcSocket::close(s);
+        XmlRpcUtil::error("XmlRpcServer::acceptConnection: Could not set socket to non-blocking input mode (%s).",
+                          XmlRpcSocket::getErrorMsg().c_str());
+        return;
+    }
+    XmlRpcUtil::log(2, "XmlRpcServer::acceptConnection: creating a connection");
+    XmlRpcServerConnection *c = createConnection(s);
+    ++m_connections;
+    m_disp.addSource(c, XmlRpcDispatch::ReadableEvent);
+}
+
+XmlRpcServerConnection *XmlRpcServer::createConnection(int fd) { return new XmlRpcServerConnection(fd, this, true); }
+
+void XmlRpcServer::removeConnection(XmlRpcServerConnection *connection)
+{
+    --m_connections;
+    m_disp.removeSource(connection);
+}
+
+bool XmlRpcServer::executeMethod(const std::string &name, XmlRpcValue &params, XmlRpcValue &result)
+{
+    XmlRpcServerMethod *method = findMethod(name);
+    if (!method)
+        return false;
+    method->execute(params, result);
+    if (!result.valid())
+        result = std::string();
+    return true;
+}
+
+bool XmlRpcServer::executeMulticall(const std::string &name, XmlRpcValue &params, XmlRpcValue &result)
+{
+    if (name != kMulticall)
+        return false;
+    if (params.size() != 1 || params[0].getType() != XmlRpcValue::TypeArray)
+        throw XmlRpcException(std::string(kMulticall) + ": Invalid argument (expected an array)");
+
+    XmlRpcValue &calls = params[0];
+    int n = calls.size();
+    result.setSize(n);
+    for (int i = 0; i < n; ++i) {
+        XmlRpcValue &call = calls[i];
+        if (!call.hasMember(kMethodName) || !call.hasMember(kParams)) {
+            result[i][kFaultCode] = -1;
+            result[i][kFaultString] = std::string(kMulticall) +
+                                      ": Invalid argument (expected a struct with members methodName and params)";
+            continue;
+        }
+        try {
+            const std::string methodName = call[kMethodName].asString();
+            XmlRpcValue &methodParams = call[kParams];
+            XmlRpcValue value;
+            value.setSize(1);
+            // A nested multicall works on its own entry's params.
+            if (!executeMethod(methodName, methodParams, value[0]) &&
+                !executeMulticall(methodName, methodParams, value[0])) {
+                result[i][kFaultCode] = -1;
+                result[i][kFaultString] = methodName + ": unknown method name";
+            } else {
+                result[i] = std::move(value);
+            }
+        } catch (const XmlRpcException &fault) {
+            XmlRpcValue f;
+            f[kFaultCode] = fault.getCode();
+            f[kFaultString] = fault.getMessage();
+            result[i] = std::move(f);
+        }
+    }
+    return true;
+}
+
+std::string XmlRpcServer::generateHeader(const std::string &body)
+{
+    std::string header = "HTTP/1.1 200 OK\r\nServer: XMLRPC++ 0.7\r\nContent-Type: text/xml\r\nContent-length: ";
+    header += std::to_string(body.size());
+    header += "\r\n\r\n";
+    return header;
+}
+
+std::string XmlRpcServer::generateResponse(const std::string &resultXml)
+{
+    std::string body;
+    body.reserve(sizeof kResponse1 + resultXml.size() + sizeof kResponse2);
+    body += kResponse1;
+    body += resultXml;
+    body += kResponse2;
+    std::string response = generateHeader(body) + body;
+    XmlRpcUtil::log(5, "XmlRpcServerConnection::generateResponse:\n%s\n", response.c_str());
+    return response;
+}
+
+std::string XmlRpcServer::generateFaultResponse(const std::string &message, int code)
+{
+    XmlRpcValue fault;
+    fault[kFaultCode] = code;
+    fault[kFaultString] = message;
+    std::string body = kFault1 + fault.toXml() + kFault2;
+    return generateHeader(body) + body;
+}
+
+std::string XmlRpcServer::executeRequest(const std::string &request)
+{
+    XmlRpcValue params, result;
+    size_t offset = 0;
+    // The name is taken raw; without one, or with nothing after it, there
+    // are no parameters.
+    std::string methodName = XmlRpcUtil::parseTag("<methodName>", request, &offset);
+    if (!methodName.empty() && XmlRpcUtil::findTag("<params>", request, &offset)) {
+        int n = 0;
+        while (XmlRpcUtil::nextTagIs("<param>", request, &offset)) {
+            params[n++] = XmlRpcValue(request, &offset);
+            XmlRpcUtil::nextTagIs("</param>", request, &offset);
+        }
+        XmlRpcUtil::nextTagIs("</params>", request, &offset);
+    }
+
+    XmlRpcUtil::log(2, "XmlRpcServerConnection::executeRequest: server calling method '%s'", methodName.c_str());
+    try {
+        if (!executeMethod(methodName, params, result) && !executeMulticall(methodName, params, result))
+            return generateFaultResponse(methodName + ": unknown method name");
+    } catch (const XmlRpcException &fault) {
+        XmlRpcUtil::log(2, "XmlRpcServerConnection::executeRequest: fault %s.", fault.getMessage().c_str());
+        return generateFaultResponse(fault.getMessage(), fault.getCode());
+    }
+    std::string xml;
+    result.appendXml(xml);
+    return generateResponse(xml);
+}

@@ -1,0 +1,219 @@
+#include "XmlRpcServerConnection.h"
+
+#include "XmlRpcDispatch.h"
+#include "XmlRpcServer.h"
+#include "XmlRpcSocket.h"
+#include "XmlRpcUtil.h"
+
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <strings.h>
+
+namespace {
+
+// atoi's reading, clamped to int instead of overflowing.
+int parseLength(const std::string &s, size_t pos)
+{
+    while (pos < s.size() && isspace(static_cast<unsigned char>(s[pos])))
+        ++pos;
+    bool negative = false;
+    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-'))
+        negative = s[pos++] == '-';
+    long long v = 0;
+    for (; pos < s.size() && isdigit(static_cast<unsigned char>(s[pos])); ++pos) {
+        v = v * 10 + (s[pos] - '0');
+        if (v > INT_MAX)
+            v = static_cast<long long>(INT_MAX) + 1; // keeps growing bounded
+    }
+    if (negative)
+        v = -v;
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(v);
+}
+
+bool startsWithNoCase(const std::string &s, const char *prefix)
+{
+    size_t n = strlen(prefix);
+    return s.size() >= n && strncasecmp(s.c_str(), prefix, n) == 0;
+}
+
+} // namespace
+
+XmlRpcHeaderScan XmlRpcHeaderScan::scan(const std::string &header)
+{
+    XmlRpcHeaderScan r;
+    const char *h = header.data();
+    size_t n = header.size();
+    size_t lengthAt = std::string::npos, connectionAt = std::string::npos;
+    for (size_t i = 0; i < n && !r.complete; ++i) {
+        size_t left = n - i;
+        if (left > 16 && strncasecmp(h + i, "Content-length: ", 16) == 0)
+            lengthAt = i + 16;
+        else if (left > 12 && strncasecmp(h + i, "Connection: ", 12) == 0)
+            connectionAt = i + 12;
+        else if (left > 4 && memcmp(h + i, "\r\n\r\n", 4) == 0) {
+            r.complete = true;
+            r.bodyStart = i + 4;
+        } else if (left > 2 && memcmp(h + i, "\n\n", 2) == 0) {
+            r.complete = true;
+            r.bodyStart = i + 2;
+        }
+    }
+    if (lengthAt != std::string::npos) {
+        r.haveLength = true;
+        r.contentLength = parseLength(header, lengthAt);
+    }
+    if (connectionAt != std::string::npos) {
+        r.haveConnection = true;
+        size_t end = header.find_first_of("\r\n", connectionAt);
+        r.connection = header.substr(connectionAt, end == std::string::npos ? std::string::npos : end - connectionAt);
+    }
+    size_t headerEnd = r.complete ? r.bodyStart : n;
+    size_t at = header.find("HTTP/1.0");
+    r.http10 = at != std::string::npos && at < headerEnd;
+    return r;
+}
+
+bool XmlRpcHeaderScan::keepAlive() const
+{
+    if (http10)
+        return haveConnection && startsWithNoCase(connection, "keep-alive");
+    return !(haveConnection && startsWithNoCase(connection, "close"));
+}
+
+XmlRpcServerConnection::XmlRpcServerConnection(int fd, XmlRpcServer *server, bool deleteOnClose)
+    : XmlRpcSource(fd, deleteOnClose), m_server(server), m_lastActivity(std::chrono::steady_clock::now())
+{
+    XmlRpcUtil::log(2, "XmlRpcServerConnection: new socket %d.", fd);
+}
+
+XmlRpcServerConnection::~XmlRpcServerConnection()
+{
+    XmlRpcUtil::log(4, "XmlRpcServerConnection dtor.");
+    m_server->removeConnection(this);
+}
+
+bool XmlRpcServerConnection::idleExpired(std::chrono::steady_clock::time_point now) const
+{
+    double limit = m_server->idleTimeout();
+    return std::chrono::duration<double>(now - m_lastActivity).count() > limit;
+}
+
+unsigned XmlRpcServerConnection::handleEvent(unsigned)
+{
+    m_lastActivity = std::chrono::steady_clock::now();
+    if (m_state == READ_HEADER && !readHeader())
+        return 0;
+    if (m_state == READ_REQUEST && !readRequest())
+        return 0;
+    if (m_state == WRITE_RESPONSE && !writeResponse())
+        return 0;
+    return m_state == WRITE_RESPONSE ? XmlRpcDispatch::WritableEvent : XmlRpcDispatch::ReadableEvent;
+}
+
+bool XmlRpcServerConnection::readHeader()
+{
+    bool eof = false;
+    // Read a little past the header limit so an over-long header is seen.
+    if (!XmlRpcSocket::nbRead(getfd(), m_header, &eof, XmlRpcServer::kMaxHeaderBytes + 1)) {
+        // A connection that fails before sending anything is closed silently.
+        if (!m_header.empty())
+            XmlRpcUtil::error("XmlRpcServerConnection::readHeader: error while reading header (%s).",
+                              XmlRpcSocket::getErrorMsg().c_str());
+        return false;
+    }
+    XmlRpcUtil::log(4, "XmlRpcServerConnection::readHeader: read %d bytes.", static_cast<int>(m_header.size()));
+
+    XmlRpcHeaderScan scan = XmlRpcHeaderScan::scan(m_header);
+    if (!scan.complete) {
+        if (eof) {
+            XmlRpcUtil::log(4, "XmlRpcServerConnection::readHeader: EOF");
+            if (!m_header.empty())
+                XmlRpcUtil::error("XmlRpcServerConnection::readHeader: EOF while reading header");
+            return false;
+        }
+        if (m_header.size() > XmlRpcServer::kMaxHeaderBytes) {
+            XmlRpcUtil::error("XmlRpcServerConnection::readHeader: header too long (%d bytes).",
+                              static_cast<int>(m_header.size()));
+            return false;
+        }
+        return true; // wait for more
+    }
+    if (!scan.haveLength) {
+        XmlRpcUtil::error("XmlRpcServerConnection::readHeader: No Content-length specified");
+        return false;
+    }
+    m_contentLength = scan.contentLength;
+    XmlRpcUtil::log(3, "XmlRpcServerConnection::readHeader: specified content length is %d.", m_contentLength);
+    if (m_contentLength <= 0) {
+        XmlRpcUtil::error("XmlRpcServerConnection::readHeader: Invalid Content-length specified (%d).",
+                          m_contentLength);
+        return false;
+    }
+    if (m_contentLength > XmlRpcServer::kMaxContentLength) {
+        XmlRpcUtil::error("XmlRpcServerConnection::readHeader: Content-length too large (%d).", m_contentLength);
+        return false;
+    }
+
+    m_request.assign(m_header, scan.bodyStart, std::string::npos);
+    m_keepAlive = scan.keepAlive();
+    XmlRpcUtil::log(3, "KeepAlive: %d", m_keepAlive ? 1 : 0);
+    m_header.clear();
+    m_state = READ_REQUEST;
+    return true;
+}
+
+bool XmlRpcServerConnection::readRequest()
+{
+    if (static_cast<int>(m_request.size()) < m_contentLength) {
+        bool eof = false;
+        if (!XmlRpcSocket::nbRead(getfd(), m_request, &eof, static_cast<size_t>(m_contentLength))) {
+            XmlRpcUtil::error("XmlRpcServerConnection::readRequest: read error (%s).",
+                              XmlRpcSocket::getErrorMsg().c_str());
+            return false;
+        }
+        if (static_cast<int>(m_request.size()) < m_contentLength) {
+            if (eof) {
+                XmlRpcUtil::error("XmlRpcServerConnection::readRequest: EOF while reading request");
+                return false;
+            }
+            return true;
+        }
+    }
+    XmlRpcUtil::log(3, "XmlRpcServerConnection::readRequest read %d bytes.", static_cast<int>(m_request.size()));
+    m_state = WRITE_RESPONSE;
+    return true;
+}
+
+void XmlRpcServerConnection::executeRequest() { m_response = m_server->executeRequest(m_request); }
+
+bool XmlRpcServerConnection::writeResponse()
+{
+    if (m_response.empty()) {
+        executeRequest();
+        m_bytesWritten = 0;
+        if (m_response.empty()) {
+            XmlRpcUtil::error("XmlRpcServerConnection::writeResponse: empty response.");
+            return false;
+        }
+    }
+    if (!XmlRpcSocket::nbWrite(getfd(), m_response, &m_bytesWritten)) {
+        XmlRpcUtil::error("XmlRpcServerConnection::writeResponse: write error (%s).",
+                          XmlRpcSocket::getErrorMsg().c_str());
+        return false;
+    }
+    XmlRpcUtil::log(3, "XmlRpcServerConnection::writeResponse: wrote %d of %d bytes.", m_bytesWritten,
+                    static_cast<int>(m_response.size()));
+    if (m_bytesWritten == static_cast<int>(m_response.size())) {
+        m_header.clear();
+        m_request.clear();
+        m_response.clear();
+        m_state = READ_HEADER;
+        return m_keepAlive;
+    }
+    return true;
+}

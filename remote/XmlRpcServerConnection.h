@@ -1,0 +1,56 @@
+#pragma once
+#include "XmlRpcSource.h"
+
+#include <chrono>
+#include <string>
+
+class XmlRpcServer;
+
+// What a scan of an HTTP header found.
+struct XmlRpcHeaderScan {
+    bool complete = false;          // an end of header was found
+    size_t bodyStart = 0;           // offset of the first body byte
+    bool haveLength = false;
+    int contentLength = 0;          // clamped to the int range
+    bool haveConnection = false;
+    std::string connection;         // the text after "Connection: " up to the line end
+    bool http10 = false;            // "HTTP/1.0" occurs in the header
+
+    // Scans header from its start. Each pattern is checked only when more
+    // bytes than its length remain, so a header ending exactly at the end of
+    // the bytes so far is found only once more bytes arrive.
+    static XmlRpcHeaderScan scan(const std::string &header);
+    // Whether a server keeps the connection open after the response.
+    bool keepAlive() const;
+};
+
+// One accepted connection: read header, read request, write response.
+class XmlRpcServerConnection : public XmlRpcSource {
+public:
+    enum State { READ_HEADER = 0, READ_REQUEST = 1, WRITE_RESPONSE = 2 };
+
+    XmlRpcServerConnection(int fd, XmlRpcServer *server, bool deleteOnClose = true);
+    ~XmlRpcServerConnection() override;
+
+    unsigned handleEvent(unsigned eventType) override;
+    bool idleExpired(std::chrono::steady_clock::time_point now) const override;
+
+    State state() const { return m_state; }
+    bool keepAlive() const { return m_keepAlive; }
+
+protected:
+    bool readHeader();
+    bool readRequest();
+    bool writeResponse();
+    virtual void executeRequest();
+
+    XmlRpcServer *m_server;
+    State m_state = READ_HEADER;
+    std::string m_header;
+    int m_contentLength = 0;
+    std::string m_request;
+    std::string m_response;
+    int m_bytesWritten = 0;
+    bool m_keepAlive = true;
+    std::chrono::steady_clock::time_point m_lastActivity;
+};
