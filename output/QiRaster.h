@@ -3,7 +3,9 @@
 #include "QiImageCoder.h"
 #include "QiRasterInterface.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,27 @@ enum QiPixelFormat : int32_t {
     kPixYCbCr10 = 5,    // YCbCr 4:2:2 10 bits, v210
     kPixYCbCr444_8 = 7, // what "YCC444_24" asks for; no encoder
 };
+
+// Frame-sized device memory that is allocated once and reused: preparing
+// the same byte count again keeps the block (and its contents). A fresh
+// block is zero-filled, so copying a buffer nobody packed stays defined.
+class QiFrameBlock {
+public:
+    // False (and an empty block) when the allocation fails.
+    bool prepare(size_t bytes);
+    void release();
+    uint8_t *data() { return m_data.get(); }
+    const uint8_t *data() const { return m_data.get(); }
+    size_t size() const { return m_size; }
+
+private:
+    std::unique_ptr<uint8_t[]> m_data;
+    size_t m_size = 0;
+};
+
+// Byte count of count frames of rowBytes x height; 0 when it overflows or
+// exceeds what one raster may hold.
+size_t qiFrameBytes(size_t rowBytes, int32_t height, int32_t count);
 
 // The frame buffer joined to an output device. All operations run on the
 // render thread except construction, initialisation and destruction.
@@ -37,13 +60,19 @@ public:
     virtual bool getFormatList(std::vector<std::string> &names, int32_t &defaultIndex);
     virtual std::string currentFormat();
     virtual bool rescanFormats();
+    // Reserved slots; nothing calls them.
+    virtual void reservedSlot16(void *);
+    virtual void reservedSlot17(void *);
     virtual bool setOutputPixelFormat(int32_t index);
     virtual int32_t outputPixelFormat() const;
     virtual uint32_t supportedPixelFormats() const;
+    virtual bool reservedSlot21();
     // Stereo hooks: neither card has a second-eye buffer.
     virtual void setEyeFilled(int32_t eye);
     virtual QiImage *firstEyeBuffer();
     virtual QiImage *secondEyeBuffer();
+    virtual bool reservedSlot25(void *, void *);
+    virtual bool reservedSlot26(uint8_t &first, uint8_t &second);
     virtual std::string gatewareVersion() = 0;
     virtual std::string serialNumber() = 0;
     // Fills the EDID bytes read from the display (the cards give 4, 3, 2, 1).

@@ -43,7 +43,7 @@ bool startsWithNoCase(const std::string &s, const char *prefix)
 
 } // namespace
 
-XmlRpcHeaderScan XmlRpcHeaderScan::scan(const std::string &header)
+XmlRpcHeaderScan XmlRpcHeaderScan::scan(const std::string &header, bool endAtEnd)
 {
     XmlRpcHeaderScan r;
     const char *h = header.data();
@@ -51,14 +51,15 @@ XmlRpcHeaderScan XmlRpcHeaderScan::scan(const std::string &header)
     size_t lengthAt = std::string::npos, connectionAt = std::string::npos;
     for (size_t i = 0; i < n && !r.complete; ++i) {
         size_t left = n - i;
+        size_t slack = endAtEnd ? 1 : 0;
         if (left > 16 && strncasecmp(h + i, "Content-length: ", 16) == 0)
             lengthAt = i + 16;
         else if (left > 12 && strncasecmp(h + i, "Connection: ", 12) == 0)
             connectionAt = i + 12;
-        else if (left > 4 && memcmp(h + i, "\r\n\r\n", 4) == 0) {
+        else if (left + slack > 4 && memcmp(h + i, "\r\n\r\n", 4) == 0) {
             r.complete = true;
             r.bodyStart = i + 4;
-        } else if (left > 2 && memcmp(h + i, "\n\n", 2) == 0) {
+        } else if (left + slack > 2 && memcmp(h + i, "\n\n", 2) == 0) {
             r.complete = true;
             r.bodyStart = i + 2;
         }

@@ -18,8 +18,9 @@ struct XmlRpcHeaderScan {
 
     // Scans header from its start. Each pattern is checked only when more
     // bytes than its length remain, so a header ending exactly at the end of
-    // the bytes so far is found only once more bytes arrive.
-    static XmlRpcHeaderScan scan(const std::string &header);
+    // the bytes so far is found only once more bytes arrive, unless endAtEnd
+    // (the client: a response may rightly have nothing after its header).
+    static XmlRpcHeaderScan scan(const std::string &header, bool endAtEnd = false);
     // Whether a server keeps the connection open after the response.
     bool keepAlive() const;
 };

@@ -1,0 +1,30 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A frame as it left a simulated board's output, with the description the
+// monitor window and the capture files give it.
+struct SimFrame {
+    std::vector<uint8_t> bytes;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t rowBytes = 0;
+    // One of v210, uyvy, yuy2, bgra, argb, rgba, rgb24, bgr24, dpx10, r210, none.
+    std::string layout = "none";
+    // The format name as the generator lists it.
+    std::string videoFormat;
+    // Frames output so far, counting from 1.
+    uint64_t sequence = 0;
+};
+
+// The description as one JSON object (no trailing newline).
+std::string simFrameJson(const SimFrame &frame);
+
+// Writes <folder>/<board>-out.raw and <board>-out.json, each through a
+// temporary file and a rename, so a reader never sees half a frame.
+// False (nothing renamed) when a file cannot be written.
+bool writeSimCapture(const std::string &folder, const char *board, const SimFrame &frame);
+
+// The ORVANE_SIM_CAPTURE folder, or "" when unset.
+std::string simCaptureFolderFromEnvironment();

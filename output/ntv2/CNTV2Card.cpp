@@ -1,0 +1,214 @@
+#include "CNTV2Card.h"
+
+#include "SimKonaBoard.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+SimKonaBoard &board() { return SimKonaBoard::instance(); }
+
+// A card that is not open reaches no board; the call is still logged.
+bool refused(const char *call)
+{
+    board().record(std::string(call) + "(closed)");
+    return false;
+}
+}
+
+ULWord GetNTV2FrameGeometryWidth(NTV2FrameGeometry geometry)
+{
+    switch (geometry) {
+    case NTV2_FG_1920x1080: return 1920;
+    case NTV2_FG_1280x720: return 1280;
+    case NTV2_FG_720x486: return 720;
+    case NTV2_FG_720x576: return 720;
+    case NTV2_FG_2048x1080: return 2048;
+    case NTV2_FG_4x1920x1080: return 3840;
+    case NTV2_FG_4x2048x1080: return 4096;
+    default: return 0;
+    }
+}
+
+ULWord GetNTV2FrameGeometryHeight(NTV2FrameGeometry geometry)
+{
+    switch (geometry) {
+    case NTV2_FG_1920x1080: return 1080;
+    case NTV2_FG_1280x720: return 720;
+    case NTV2_FG_720x486: return 486;
+    case NTV2_FG_720x576: return 576;
+    case NTV2_FG_2048x1080: return 1080;
+    case NTV2_FG_4x1920x1080: return 2160;
+    case NTV2_FG_4x2048x1080: return 2160;
+    default: return 0;
+    }
+}
+
+uint32_t AJA_CalcRowBytesForFormat(AJA_PixelFormat format, uint32_t width)
+{
+    if (format == AJA_PixelFormat_Unknown || width > 65536)
+        return 0;
+    switch (static_cast<uint32_t>(format) - 1) {
+    case NTV2_FBF_10BIT_YCBCR: return (width + 47) / 48 * 128;
+    case NTV2_FBF_8BIT_YCBCR:
+    case NTV2_FBF_8BIT_YCBCR_YUY2: return 2 * width;
+    case NTV2_FBF_ARGB:
+    case NTV2_FBF_RGBA:
+    case NTV2_FBF_ABGR:
+    case NTV2_FBF_10BIT_RGB:
+    case NTV2_FBF_10BIT_DPX: return 4 * width;
+    case NTV2_FBF_24BIT_RGB:
+    case NTV2_FBF_24BIT_BGR: return 3 * width;
+    // Luma plane: three 10-bit samples per 32-bit word.
+    case NTV2_FBF_10BIT_YCBCR_420PL2: return (width + 2) / 3 * 4;
+    default: return 0;
+    }
+}
+
+uint64_t AJAProcess::GetPid() { return static_cast<uint64_t>(::getpid()); }
+
+bool CNTV2WinDriverInterface::Open(UWord deviceIndex)
+{
+    if (m_open)
+        return true;
+    if (deviceIndex != 0) {
+        char call[32];
+        std::snprintf(call, sizeof call, "Open(%u)", deviceIndex);
+        board().record(call);
+        return false;
+    }
+    m_open = board().open();
+    return m_open;
+}
+
+bool CNTV2WinDriverInterface::Close()
+{
+    if (!m_open) {
+        board().record("Close()");
+        return false;
+    }
+    m_open = false;
+    return board().close();
+}
+
+bool CNTV2WinDriverInterface::ReleaseStreamForApplication(ULWord appCode, int32_t pid)
+{
+    if (!m_open)
+        return refused("ReleaseStreamForApplication");
+    return board().releaseStream(appCode, pid);
+}
+
+CNTV2Card::~CNTV2Card()
+{
+    if (m_open)
+        Close();
+}
+
+bool CNTV2Card::SetReference(NTV2ReferenceSource source, bool ajaRetail)
+{
+    char call[48];
+    std::snprintf(call, sizeof call, "SetReference(%u,%d)", static_cast<unsigned>(source), ajaRetail ? 1 : 0);
+    board().record(call);
+    return m_open;
+}
+
+bool CNTV2Card::SetMode(NTV2Channel channel, NTV2Mode mode, bool ajaRetail)
+{
+    char call[48];
+    std::snprintf(call, sizeof call, "SetMode(%u,%u,%d)", static_cast<unsigned>(channel), static_cast<unsigned>(mode),
+                  ajaRetail ? 1 : 0);
+    board().record(call);
+    return m_open;
+}
+
+bool CNTV2Card::GetFrameBufferFormat(NTV2Channel channel, NTV2FrameBufferFormat &format)
+{
+    if (!m_open)
+        return refused("GetFrameBufferFormat");
+    uint32_t value = 0;
+    if (!board().readFrameBufferFormat(channel, value))
+        return false;
+    format = static_cast<NTV2FrameBufferFormat>(value);
+    return true;
+}
+
+bool CNTV2Card::SetFrameBufferFormat(NTV2Channel channel, NTV2FrameBufferFormat format, bool)
+{
+    if (!m_open)
+        return refused("SetFrameBufferFormat");
+    return board().writeFrameBufferFormat(channel, format);
+}
+
+bool CNTV2Card::GetVideoFormat(NTV2VideoFormat &format, NTV2Channel channel)
+{
+    if (!m_open)
+        return refused("GetVideoFormat");
+    uint32_t value = 0;
+    if (!board().readVideoFormat(channel, value))
+        return false;
+    format = static_cast<NTV2VideoFormat>(value);
+    return true;
+}
+
+bool CNTV2Card::SetVideoFormat(NTV2VideoFormat format, bool, bool, NTV2Channel)
+{
+    if (!m_open)
+        return refused("SetVideoFormat");
+    return board().writeVideoFormat(format);
+}
+
+bool CNTV2Card::GetFrameGeometry(NTV2FrameGeometry &geometry, NTV2Channel channel)
+{
+    if (!m_open)
+        return refused("GetFrameGeometry");
+    uint32_t value = NTV2_FG_INVALID;
+    bool ok = board().readGeometry(channel, value);
+    geometry = static_cast<NTV2FrameGeometry>(ok ? value : NTV2_FG_INVALID);
+    return ok;
+}
+
+bool CNTV2Card::GetSDIOut3GEnable(NTV2Channel channel, bool &enable)
+{
+    if (!m_open)
+        return refused("GetSDIOut3GEnable");
+    return board().read3G(channel, enable);
+}
+
+bool CNTV2Card::SetSDIOut3GbEnable(NTV2Channel channel, bool enable)
+{
+    if (!m_open)
+        return refused("SetSDIOut3GbEnable");
+    return board().write3Gb(channel, enable);
+}
+
+bool CNTV2Card::SetSDIOutVPID(ULWord a, ULWord b, UWord spigot)
+{
+    if (!m_open)
+        return refused("SetSDIOutVPID");
+    return board().writeVpid(a, b, spigot);
+}
+
+bool CNTV2Card::GetOutputFrame(NTV2Channel channel, ULWord &frame)
+{
+    if (!m_open)
+        return refused("GetOutputFrame");
+    uint32_t value = 0;
+    if (!board().readOutputFrame(channel, value))
+        return false;
+    frame = value;
+    return true;
+}
+
+bool CNTV2Card::DMAWriteFrame(ULWord frame, const ULWord *buffer, ULWord bytes)
+{
+    if (!m_open)
+        return refused("DMAWriteFrame");
+    return board().dmaWrite(frame, buffer, bytes);
+}
+
+bool CNTV2Card::GetSerialNumberString(std::string &serial)
+{
+    if (!m_open)
+        return refused("GetSerialNumberString");
+    return board().readSerial(serial);
+}

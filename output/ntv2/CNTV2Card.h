@@ -1,0 +1,106 @@
+#pragma once
+// The part of the AJA NTV2 interface that KonaRaster uses, declared here in
+// the SDK's shapes. Behind it sits the simulated board (SimKonaBoard); a
+// real SDK can replace this layer behind the same names.
+#include <cstdint>
+#include <string>
+
+using ULWord = uint32_t;
+using UWord = uint16_t;
+
+enum NTV2Channel : uint32_t {
+    NTV2_CHANNEL1 = 0,
+    NTV2_CHANNEL2,
+    NTV2_CHANNEL3,
+    NTV2_CHANNEL4,
+    NTV2_CHANNEL5,
+    NTV2_CHANNEL6,
+    NTV2_CHANNEL7,
+    NTV2_CHANNEL8,
+    NTV2_MAX_NUM_CHANNELS
+};
+
+// Values as the card uses them; only the ones named are known to the board.
+enum NTV2VideoFormat : uint32_t { NTV2_FORMAT_UNKNOWN = 0 };
+enum NTV2FrameBufferFormat : uint32_t {
+    NTV2_FBF_10BIT_YCBCR = 0,
+    NTV2_FBF_8BIT_YCBCR = 1,
+    NTV2_FBF_ARGB = 2,
+    NTV2_FBF_RGBA = 3,
+    NTV2_FBF_10BIT_RGB = 4,
+    NTV2_FBF_8BIT_YCBCR_YUY2 = 5,
+    NTV2_FBF_ABGR = 6,
+    NTV2_FBF_10BIT_DPX = 7,
+    NTV2_FBF_24BIT_RGB = 12,
+    NTV2_FBF_24BIT_BGR = 13,
+    NTV2_FBF_10BIT_YCBCR_420PL2 = 26,
+    NTV2_FBF_INVALID = 0xFF
+};
+enum NTV2FrameGeometry : uint32_t {
+    NTV2_FG_1920x1080 = 0,
+    NTV2_FG_1280x720 = 1,
+    NTV2_FG_720x486 = 2,
+    NTV2_FG_720x576 = 3,
+    NTV2_FG_2048x1080 = 10,
+    NTV2_FG_4x1920x1080 = 16,
+    NTV2_FG_4x2048x1080 = 17,
+    NTV2_FG_INVALID = 0xFF
+};
+enum NTV2ReferenceSource : uint32_t {
+    NTV2_REFERENCE_EXTERNAL = 0,
+    NTV2_REFERENCE_INPUT1 = 1,
+    NTV2_REFERENCE_INPUT2 = 2,
+    NTV2_REFERENCE_FREERUN = 3
+};
+enum NTV2Mode : uint32_t { NTV2_MODE_DISPLAY = 0, NTV2_MODE_CAPTURE = 1 };
+// AJA pixel format = frame-buffer format + 1.
+enum AJA_PixelFormat : uint32_t { AJA_PixelFormat_Unknown = 0 };
+
+ULWord GetNTV2FrameGeometryWidth(NTV2FrameGeometry geometry);
+ULWord GetNTV2FrameGeometryHeight(NTV2FrameGeometry geometry);
+uint32_t AJA_CalcRowBytesForFormat(AJA_PixelFormat format, uint32_t width);
+
+class AJAProcess {
+public:
+    static uint64_t GetPid();
+};
+
+// Driver-level calls shared by every card class.
+class CNTV2WinDriverInterface {
+public:
+    virtual ~CNTV2WinDriverInterface() = default;
+    virtual bool Open(UWord deviceIndex = 0);
+    virtual bool Close();
+    bool IsOpen() const { return m_open; }
+    // Gives up a stream acquired by application appCode in process pid.
+    virtual bool ReleaseStreamForApplication(ULWord appCode, int32_t pid);
+
+protected:
+    bool m_open = false;
+};
+
+class CNTV2Card : public CNTV2WinDriverInterface {
+public:
+    CNTV2Card() = default;
+    ~CNTV2Card() override;
+
+    bool SetReference(NTV2ReferenceSource source, bool ajaRetail = true);
+    bool SetMode(NTV2Channel channel, NTV2Mode mode, bool ajaRetail = true);
+
+    bool GetFrameBufferFormat(NTV2Channel channel, NTV2FrameBufferFormat &format);
+    bool SetFrameBufferFormat(NTV2Channel channel, NTV2FrameBufferFormat format, bool isRetail = true);
+    bool GetVideoFormat(NTV2VideoFormat &format, NTV2Channel channel = NTV2_CHANNEL1);
+    bool SetVideoFormat(NTV2VideoFormat format, bool isRetail = true, bool keepVanc = false,
+                        NTV2Channel channel = NTV2_CHANNEL1);
+    bool GetFrameGeometry(NTV2FrameGeometry &geometry, NTV2Channel channel = NTV2_CHANNEL1);
+
+    // 3G output settings of an SDI spigot.
+    bool GetSDIOut3GEnable(NTV2Channel channel, bool &enable);
+    bool SetSDIOut3GbEnable(NTV2Channel channel, bool enable);
+
+    bool SetSDIOutVPID(ULWord a, ULWord b, UWord spigot = NTV2_CHANNEL1);
+    bool GetOutputFrame(NTV2Channel channel, ULWord &frame);
+    // Synchronous: the bytes are in card memory when it returns.
+    bool DMAWriteFrame(ULWord frame, const ULWord *buffer, ULWord bytes);
+    bool GetSerialNumberString(std::string &serial);
+};

@@ -1,0 +1,99 @@
+#pragma once
+#include "SimFrame.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// The simulated Kona board behind CNTV2Card: its settings, the frame memory
+// DMA writes land in, the payload identifier written and a log of every call.
+// One per process. Thread-safe: the render thread drives it through the card
+// while the monitor window reads the output frame.
+class SimKonaBoard {
+public:
+    static constexpr uint32_t kChannels = 8;
+    static constexpr uint32_t kFrames = 16;
+    // Largest DMA transfer the board accepts (one 4K frame of 32-bit pixels fits).
+    static constexpr uint32_t kFrameCapacity = 64u << 20;
+
+    static SimKonaBoard &instance();
+
+    // Present or absent, in the starting state a control panel leaves: video
+    // format 25, frame-buffer format 0 on every channel, then ORVANE_SIM_KONA
+    // ("videoformat=N,fbf=N") and the ORVANE_SIM_CAPTURE folder applied.
+    // Clears the call log, the frame memory and the output sequence.
+    void reset(bool present);
+
+    bool present() const;
+    // Frame geometry of an NTV2 video format the board can output, or
+    // NTV2_FG_INVALID (0xFF).
+    static uint32_t geometryOf(uint32_t videoFormat);
+    static bool knownFrameBufferFormat(uint32_t fbf);
+
+    // State, as tests and the card's own control panel see it. The setters
+    // change the board underneath whoever has it open; they are not logged.
+    uint32_t videoFormat() const;
+    bool setVideoFormat(uint32_t videoFormat);
+    uint32_t frameBufferFormat(uint32_t channel) const;
+    bool setFrameBufferFormat(uint32_t channel, uint32_t fbf);
+    void vpid(uint32_t &a, uint32_t &b) const;
+    uint32_t outputFrameOf(uint32_t channel) const;
+    void setOutputFrame(uint32_t channel, uint32_t frame);
+    // Makes reading the output frame of channel fail (fault injection).
+    void setOutputFrameFails(uint32_t channel, bool fails);
+    void setSerialNumber(const std::string &serial);
+    std::string serialNumber() const;
+    uint32_t openCount() const;
+
+    // Every call made through the card, e.g. "SetVideoFormat(4,0,0,0)".
+    std::vector<std::string> calls() const;
+    void clearCalls();
+
+    // Copy of the card memory of frame number frame; empty when never written.
+    std::vector<uint8_t> frameMemory(uint32_t frame) const;
+    // The frame channel 1 outputs, as last written; false before any write.
+    bool outputFrame(SimFrame &frame) const;
+    uint64_t sequence() const;
+    void setCaptureFolder(const std::string &folder);
+
+    // The card layer's entry points; each records the call.
+    bool open();
+    void record(const std::string &call);
+    bool readFrameBufferFormat(uint32_t channel, uint32_t &fbf);
+    bool writeFrameBufferFormat(uint32_t channel, uint32_t fbf);
+    bool readVideoFormat(uint32_t channel, uint32_t &format);
+    bool writeVideoFormat(uint32_t format);
+    bool readGeometry(uint32_t channel, uint32_t &geometry);
+    bool read3G(uint32_t channel, bool &enable);
+    bool write3Gb(uint32_t channel, bool enable);
+    bool writeVpid(uint32_t a, uint32_t b, uint32_t spigot);
+    bool readOutputFrame(uint32_t channel, uint32_t &frame);
+    bool dmaWrite(uint32_t frame, const void *bytes, uint32_t count);
+    bool readSerial(std::string &serial);
+    bool releaseStream(uint32_t appCode, int32_t pid);
+    bool close();
+
+private:
+    SimKonaBoard();
+    void resetLocked(bool present);
+    void recordLocked(const std::string &call);
+
+    mutable std::mutex m_mutex;
+    bool m_present = false;
+    uint32_t m_openCount = 0;
+    uint32_t m_videoFormat = 25;
+    uint32_t m_fbf[kChannels] = {};
+    bool m_3g[kChannels] = {};
+    bool m_3gb[kChannels] = {};
+    uint32_t m_vpidA = 0, m_vpidB = 0;
+    uint32_t m_outputFrame[kChannels] = {};
+    bool m_outputFrameFails[kChannels] = {};
+    std::string m_serial = "SIM-KONA-0001";
+    std::vector<std::string> m_calls;
+    std::vector<std::vector<uint8_t>> m_memory;
+    SimFrame m_output; // description and bytes of channel 1's last frame
+    bool m_haveOutput = false;
+    uint64_t m_sequence = 0;
+    std::string m_captureFolder;
+};

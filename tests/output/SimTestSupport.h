@@ -1,0 +1,64 @@
+#pragma once
+// Helpers shared by the output tests.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const char *value) : m_name(name)
+    {
+        const char *old = std::getenv(name);
+        if (old) {
+            m_had = true;
+            m_old = old;
+        }
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (m_had)
+            setenv(m_name.c_str(), m_old.c_str(), 1);
+        else
+            unsetenv(m_name.c_str());
+    }
+
+private:
+    std::string m_name, m_old;
+    bool m_had = false;
+};
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempFolder {
+public:
+    TempFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "orvane-output-XXXXXX").string();
+        char *made = mkdtemp(pattern.data());
+        if (made)
+            m_path = made;
+    }
+    ~TempFolder()
+    {
+        std::error_code ec;
+        if (!m_path.empty())
+            std::filesystem::remove_all(m_path, ec);
+    }
+    const std::string &path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+inline std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
