@@ -1,6 +1,9 @@
 #include "QiImage.h"
 
+#include "QiColor.h"
 #include "QiLog.h"
+#include "QiSinusoid.h"
+#include "QiWorkerPool.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <vector>
 
 uint64_t *QiImage::allocatePixels(int32_t width, int32_t height)
 {
@@ -76,19 +80,427 @@ void QiImage::fill(uint64_t word)
 {
     if (!m_data)
         return;
-    std::fill_n(m_data, static_cast<size_t>(m_width) * static_cast<size_t>(m_height), word);
+    const size_t count = static_cast<size_t>(m_width) * static_cast<size_t>(m_height);
+    // A frame-sized fill is bound by store bandwidth, which one core does
+    // not saturate; small images stay on the caller's thread.
+    if (count < (size_t{1} << 20) || m_height < 2) {
+        std::fill_n(m_data, count, word);
+        return;
+    }
+    QiWorkerPool::shared().run(m_height, 16, [&](int32_t begin, int32_t end) {
+        std::fill(row(begin), row(begin) + static_cast<size_t>(end - begin) * static_cast<size_t>(m_width), word);
+    });
 }
+
+// The primitives below clip once and write the pixel array directly rather
+// than calling the virtual setPixel per pixel. That gives the same pixels
+// only because no subclass changes what setPixel means (QiRaster and the
+// file images inherit it); a subclass that did would have to override these
+// too.
+
+namespace {
+
+// [lo, hi) of a span start..start+count-1 cut to [0, limit).
+inline bool clipSpan(int64_t start, int64_t count, int64_t limit, int64_t &lo, int64_t &hi)
+{
+    lo = std::max<int64_t>(start, 0);
+    hi = std::min<int64_t>(start + count, limit);
+    return lo < hi;
+}
+
+// Calls fn(p) once for each distinct p = base + (i*len)/count, 0 <= i <
+// count, with 0 <= p < limit. p is monotonic in i, so a huge count is
+// walked by position with a binary search instead of index by index.
+template <class F>
+void forEachGridLine(int64_t base, int64_t len, int64_t count, int64_t limit, F fn)
+{
+    if (count <= 0 || limit <= 0)
+        return;
+    auto at = [&](int64_t i) { return base + (i * len) / count; };
+    if (count <= 4 * limit + 16) {
+        int64_t last = 0;
+        bool any = false;
+        for (int64_t i = 0; i < count; ++i) {
+            int64_t p = at(i);
+            if (p >= 0 && p < limit && (!any || p != last))
+                fn(p);
+            last = p;
+            any = true;
+        }
+        return;
+    }
+    const bool rising = len >= 0;
+    for (int64_t p = 0; p < limit; ++p) {
+        // First i whose position has reached p in the direction of travel.
+        int64_t lo = 0, hi = count;
+        while (lo < hi) {
+            int64_t mid = lo + (hi - lo) / 2;
+            int64_t v = at(mid);
+            if (rising ? v >= p : v <= p)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        if (lo < count && at(lo) == p)
+            fn(p);
+    }
+}
+
+} // namespace
 
 bool QiImage::fillRect(uint64_t word, int32_t x, int32_t y, int32_t w, int32_t h)
 {
-    // Placeholder per-pixel definition; the row-at-a-time version replaces it.
-    if (w == -1)
-        w = m_width - x;
-    if (h == -1)
-        h = m_height - y;
-    for (int32_t j = 0; j < h; ++j)
-        for (int32_t i = 0; i < w; ++i)
-            setPixel(x + i, y + j, word);
+    int64_t ww = w == -1 ? static_cast<int64_t>(m_width) - x : w;
+    int64_t hh = h == -1 ? static_cast<int64_t>(m_height) - y : h;
+    int64_t x0, x1, y0, y1;
+    if (!m_data || !clipSpan(x, ww, m_width, x0, x1) || !clipSpan(y, hh, m_height, y0, y1))
+        return true;
+    for (int64_t j = y0; j < y1; ++j)
+        std::fill(row(static_cast<int32_t>(j)) + x0, row(static_cast<int32_t>(j)) + x1, word);
     return true;
 }
 
+void QiImage::blit(const QiImage *source, int32_t dx, int32_t dy, int32_t sx, int32_t sy, int32_t w, int32_t h)
+{
+    if (!source || !source->m_data || !m_data)
+        return;
+    int64_t ww = w == -1 ? source->m_width : w;
+    int64_t hh = h == -1 ? source->m_height : h;
+    ww = std::min({ww, static_cast<int64_t>(m_width) - dx, static_cast<int64_t>(source->m_width) - sx});
+    hh = std::min({hh, static_cast<int64_t>(m_height) - dy, static_cast<int64_t>(source->m_height) - sy});
+    if (hh <= 0 || ww <= 0)
+        return;
+    // Offsets i, j that land inside both images; the cuts above already
+    // hold the upper ends.
+    int64_t i0 = std::max<int64_t>({0, -static_cast<int64_t>(sx), -static_cast<int64_t>(dx)});
+    int64_t j0 = std::max<int64_t>({0, -static_cast<int64_t>(sy), -static_cast<int64_t>(dy)});
+    if (i0 >= ww || j0 >= hh)
+        return;
+    for (int64_t j = j0; j < hh; ++j) {
+        const uint64_t *s = source->row(static_cast<int32_t>(sy + j)) + sx + i0;
+        uint64_t *d = row(static_cast<int32_t>(dy + j)) + dx + i0;
+        size_t n = static_cast<size_t>(ww - i0);
+        if (source != this) {
+            std::memcpy(d, s, n * sizeof(uint64_t));
+        } else {
+            // A blit within one image copies pixel by pixel in row order,
+            // so overlapping areas repeat what was just written.
+            for (size_t k = 0; k < n; ++k)
+                d[k] = s[k];
+        }
+    }
+}
+
+void QiImage::drawLine(uint64_t word, int32_t ax, int32_t ay, int32_t bx, int32_t by)
+{
+    if (!m_data)
+        return;
+    // Nothing of a line whose bounding box misses the image can show.
+    if (std::max(ax, bx) < 0 || std::max(ay, by) < 0 || std::min(ax, bx) >= m_width ||
+        std::min(ay, by) >= m_height)
+        return;
+    int64_t a1 = ax, b1 = ay, a2 = bx, b2 = by;
+    int64_t dx = a2 - a1, dy = b2 - b1;
+    int signX = dx < 0 ? -1 : 1, signY = dy < 0 ? -1 : 1;
+    dx = dx < 0 ? -dx : dx;
+    dy = dy < 0 ? -dy : dy;
+    const int64_t step = signX == signY ? 1 : -1;
+    // A tie counts as vertical-major.
+    const bool reverse = dy >= dx;
+    if (reverse) {
+        std::swap(a1, b1);
+        std::swap(a2, b2);
+        std::swap(dx, dy);
+    }
+    auto plot = [&](int64_t u, int64_t v) {
+        int64_t px = reverse ? v : u, py = reverse ? u : v;
+        if (px >= 0 && py >= 0 && px < m_width && py < m_height)
+            m_data[static_cast<size_t>(py) * static_cast<size_t>(m_width) + static_cast<size_t>(px)] = word;
+    };
+    // Walk from the smaller major coordinate; the other end walks back.
+    int64_t x, y, x1, y1;
+    if (a1 > a2) {
+        x = a2, y = b2, x1 = a1, y1 = b1;
+    } else {
+        x = a1, y = b1, x1 = a2, y1 = b2;
+    }
+    // Both ends first; then (dx-1)/4 double steps from each end and the
+    // (dx-1) mod 4 pixels left in the middle.
+    plot(x, y);
+    if (dx == 0)
+        return;
+    plot(x1, y1);
+    const int64_t xend = (dx - 1) / 4;
+    const int64_t left = (dx - 1) % 4;
+    const int64_t incr2 = 4 * dy - 2 * dx;
+    if (incr2 < 0) {
+        const int64_t c = 2 * dy;
+        const int64_t incr1 = 2 * c;
+        int64_t d = incr1 - dx;
+        for (int64_t i = 0; i < xend; ++i) {
+            ++x;
+            --x1;
+            if (d < 0) {
+                plot(x, y);
+                plot(++x, y);
+                plot(x1, y1);
+                plot(--x1, y1);
+                d += incr1;
+            } else {
+                if (d < c) {
+                    plot(x, y);
+                    plot(++x, y += step);
+                    plot(x1, y1);
+                    plot(--x1, y1 -= step);
+                } else {
+                    plot(x, y += step);
+                    plot(++x, y);
+                    plot(x1, y1 -= step);
+                    plot(--x1, y1);
+                }
+                d += incr2;
+            }
+        }
+        if (left) {
+            if (d < 0) {
+                plot(++x, y);
+                if (left > 1)
+                    plot(++x, y);
+                if (left > 2)
+                    plot(--x1, y1);
+            } else if (d < c) {
+                plot(++x, y);
+                if (left > 1)
+                    plot(++x, y += step);
+                if (left > 2)
+                    plot(--x1, y1);
+            } else {
+                plot(++x, y += step);
+                if (left > 1)
+                    plot(++x, y);
+                if (left > 2)
+                    plot(--x1, y1 -= step);
+            }
+        }
+    } else {
+        const int64_t c = 2 * (dy - dx);
+        const int64_t incr1 = 2 * c;
+        int64_t d = incr1 + dx;
+        for (int64_t i = 0; i < xend; ++i) {
+            ++x;
+            --x1;
+            if (d > 0) {
+                plot(x, y += step);
+                plot(++x, y += step);
+                plot(x1, y1 -= step);
+                plot(--x1, y1 -= step);
+                d += incr1;
+            } else {
+                if (d < c) {
+                    plot(x, y);
+                    plot(++x, y += step);
+                    plot(x1, y1);
+                    plot(--x1, y1 -= step);
+                } else {
+                    plot(x, y += step);
+                    plot(++x, y);
+                    plot(x1, y1 -= step);
+                    plot(--x1, y1);
+                }
+                d += incr2;
+            }
+        }
+        if (left) {
+            if (d > 0) {
+                plot(++x, y += step);
+                if (left > 1)
+                    plot(++x, y += step);
+                if (left > 2)
+                    plot(--x1, y1 -= step);
+            } else if (d < c) {
+                plot(++x, y);
+                if (left > 1)
+                    plot(++x, y += step);
+                if (left > 2)
+                    plot(--x1, y1);
+            } else {
+                plot(++x, y += step);
+                if (left > 1)
+                    plot(++x, y);
+                if (left > 2) {
+                    if (d > c)
+                        plot(--x1, y1 -= step);
+                    else
+                        plot(--x1, y1);
+                }
+            }
+        }
+    }
+}
+
+void QiImage::drawCircle(uint64_t word, int32_t cx, int32_t cy, int32_t r)
+{
+    if (!m_data)
+        return;
+    auto plot = [&](int64_t px, int64_t py) {
+        if (px >= 0 && py >= 0 && px < m_width && py < m_height)
+            m_data[static_cast<size_t>(py) * static_cast<size_t>(m_width) + static_cast<size_t>(px)] = word;
+    };
+    auto plot8 = [&](int64_t x, int64_t y) {
+        plot(cx + x, cy + y);
+        plot(cx - x, cy + y);
+        plot(cx + x, cy - y);
+        plot(cx - x, cy - y);
+        plot(cx + y, cy + x);
+        plot(cx - y, cy + x);
+        plot(cx + y, cy - x);
+        plot(cx - y, cy - x);
+    };
+    int64_t x = 0, y = r;
+    int64_t d = (5 - 4 * static_cast<int64_t>(r)) / 4;
+    plot8(x, y);
+    while (y > x) {
+        if (d < 0) {
+            d += 2 * x + 3;
+        } else {
+            d += 2 * (x - y) + 5;
+            --y;
+        }
+        ++x;
+        plot8(x, y);
+    }
+}
+
+void QiImage::drawGrid(uint64_t word, int32_t x, int32_t y, int32_t w, int32_t h, int32_t columns, int32_t rows,
+                       int32_t xShift, int32_t yShift)
+{
+    if (rows <= 0 || !m_data)
+        return;
+    // Vertical lines y..y+h and horizontal lines x..x+w, both ends included
+    // (what drawLine gives for a straight line).
+    int64_t top = std::min<int64_t>(y, static_cast<int64_t>(y) + h);
+    int64_t left = std::min<int64_t>(x, static_cast<int64_t>(x) + w);
+    int64_t y0, y1, x0, x1;
+    if (columns > 0 && clipSpan(top, std::abs(static_cast<int64_t>(h)) + 1, m_height, y0, y1)) {
+        forEachGridLine(static_cast<int64_t>(x) + xShift, w, columns, m_width, [&](int64_t px) {
+            for (int64_t j = y0; j < y1; ++j)
+                row(static_cast<int32_t>(j))[px] = word;
+        });
+    }
+    if (clipSpan(left, std::abs(static_cast<int64_t>(w)) + 1, m_width, x0, x1)) {
+        forEachGridLine(static_cast<int64_t>(y) + yShift, h, rows, m_height, [&](int64_t py) {
+            uint64_t *r = row(static_cast<int32_t>(py));
+            std::fill(r + x0, r + x1, word);
+        });
+    }
+}
+
+void QiImage::gammaPixel(double gamma, uint64_t &pixel) const
+{
+    if (m_bits <= 0 || m_bits > 21)
+        return;
+    const uint64_t m = (uint64_t{1} << m_bits) - 1;
+    const double md = static_cast<double>(m);
+    uint64_t out = 0;
+    for (int c = 2; c >= 0; --c) {
+        const int shift = c * m_bits;
+        double v = std::pow(static_cast<double>((pixel >> shift) & m) / md, 1.0 / gamma) * md + 0.5;
+        uint64_t code = v >= md ? m : (v > 0 ? static_cast<uint64_t>(v) : 0);
+        out |= code << shift;
+    }
+    pixel = out;
+}
+
+namespace {
+
+// The 1024 shades of a pattern, one per table entry.
+std::vector<uint64_t> shades(int32_t bits, uint64_t from, uint64_t to)
+{
+    const uint16_t *t = qiSinusoidTable();
+    std::vector<uint64_t> s(1024);
+    for (int i = 0; i < 1024; ++i)
+        s[static_cast<size_t>(i)] = interpolateColor(bits, t[i] / 1023.0, from, to);
+    return s;
+}
+
+} // namespace
+
+void QiImage::chirpFill(uint64_t from, uint64_t to, int32_t scale, bool horizontal)
+{
+    if (!m_data || m_width <= 0 || m_height <= 0)
+        return;
+    const std::vector<uint64_t> s = shades(m_bits, from, to);
+    auto index = [scale](int32_t p, int32_t length) {
+        double q = static_cast<double>(p) / length;
+        return static_cast<size_t>(static_cast<int64_t>(q * q * 1023.0 * scale + 0.5) & 1023);
+    };
+    if (horizontal) {
+        uint64_t *first = row(0);
+        for (int32_t x = 0; x < m_width; ++x)
+            first[x] = s[index(x, m_width)];
+        for (int32_t y = 1; y < m_height; ++y)
+            std::memcpy(row(y), first, static_cast<size_t>(m_width) * sizeof(uint64_t));
+    } else {
+        for (int32_t y = 0; y < m_height; ++y)
+            std::fill_n(row(y), m_width, s[index(y, m_height)]);
+    }
+}
+
+void QiImage::radialFill(uint64_t from, uint64_t to, int32_t scale, int32_t cx, int32_t cy)
+{
+    if (!m_data || m_width <= 0 || m_height <= 0)
+        return;
+    const std::vector<uint64_t> s = shades(m_bits, from, to);
+    // dx*dx per column, as the 32-bit unsigned value the index is formed in.
+    std::vector<uint32_t> dxx(static_cast<size_t>(m_width));
+    for (int32_t x = 0; x < m_width; ++x) {
+        uint64_t d = static_cast<uint64_t>(static_cast<int64_t>(m_width) - 1 - x - cx);
+        dxx[static_cast<size_t>(x)] = static_cast<uint32_t>(d * d);
+    }
+    const uint32_t us = static_cast<uint32_t>(scale);
+    const int64_t mirror = 2 * (static_cast<int64_t>(m_height) - 1 - cy);
+    for (int32_t y = 0; y < m_height; ++y) {
+        // Rows at the same distance above and below the centre are equal.
+        int64_t twin = mirror - y;
+        uint64_t *r = row(y);
+        if (twin >= 0 && twin < y) {
+            std::memcpy(r, row(static_cast<int32_t>(twin)), static_cast<size_t>(m_width) * sizeof(uint64_t));
+            continue;
+        }
+        uint64_t d = static_cast<uint64_t>(static_cast<int64_t>(m_height) - 1 - y - cy);
+        const uint32_t dyy = static_cast<uint32_t>(d * d);
+        for (int32_t x = 0; x < m_width; ++x) {
+            uint32_t u = us * (dxx[static_cast<size_t>(x)] + dyy);
+            r[x] = s[static_cast<size_t>(static_cast<int64_t>(u / 1023.0 + 0.5) & 1023)];
+        }
+    }
+}
+
+void QiImage::sectorFill(const uint64_t *palette, int32_t paletteSize, int32_t divisions, int32_t cx, int32_t cy,
+                         bool smooth)
+{
+    if (!m_data || !palette || paletteSize <= 0 || m_width <= 0)
+        return;
+    std::vector<uint64_t> s;
+    if (smooth)
+        s = shades(m_bits, palette[0], paletteSize > 1 ? palette[1] : palette[0]);
+    std::vector<int64_t> dx(static_cast<size_t>(m_width)), dy(static_cast<size_t>(m_width));
+    std::vector<int32_t> angle(static_cast<size_t>(m_width));
+    for (int32_t x = 0; x < m_width; ++x)
+        dx[static_cast<size_t>(x)] = static_cast<int64_t>(x) - cx;
+    const int64_t d = divisions;
+    for (int32_t y = 0; y < m_height; ++y) {
+        std::fill(dy.begin(), dy.end(), static_cast<int64_t>(y) - cy);
+        qiCordicAngles(dx.data(), dy.data(), angle.data(), m_width);
+        uint64_t *r = row(y);
+        for (int32_t x = 0; x < m_width; ++x) {
+            const int64_t a = static_cast<int64_t>(angle[static_cast<size_t>(x)]) + 180 * 65536;
+            if (smooth) {
+                r[x] = s[static_cast<size_t>((d * ((a / 360) >> 6)) & 1023)];
+            } else {
+                int64_t k = ((a * d) / 360 >> 16) % paletteSize;
+                r[x] = palette[k < 0 ? k + paletteSize : k];
+            }
+        }
+    }
+}

@@ -31,11 +31,34 @@ public:
     bool fillRect(uint64_t word, int32_t x, int32_t y, int32_t w, int32_t h);
     // w/h of -1 take the source's size; cut to both images.
     void blit(const QiImage *source, int32_t dx, int32_t dy, int32_t sx, int32_t sy, int32_t w, int32_t h);
+    // Symmetric double-step line; both end points are always set.
     void drawLine(uint64_t word, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+    // Midpoint circle outline, eight-way symmetric.
     void drawCircle(uint64_t word, int32_t cx, int32_t cy, int32_t r);
+    // Vertical lines at x + xShift + i*w/columns from y to y+h, horizontal
+    // lines at y + yShift + j*h/rows from x to x+w (both ends included).
+    // Nothing when rows <= 0; no vertical lines when columns <= 0.
     void drawGrid(uint64_t word, int32_t x, int32_t y, int32_t w, int32_t h, int32_t columns, int32_t rows,
                   int32_t xShift, int32_t yShift);
+    // Each component c -> int((c/M)^(1/gamma)*M + 0.5), M = 2^bits - 1,
+    // held to 0..M (a gamma <= 0 would otherwise overflow).
     void gammaPixel(double gamma, uint64_t &pixel) const;
+
+    // Pattern shading. Every shade is interpolateColor(T[i]/1023, from, to)
+    // with T the sinusoid table (QiSinusoid.h).
+    // Zone plate: pixel (x, y) has dx = (W-1-x) - cx, dy = (H-1-y) - cy and
+    // i = int(scale*(dx*dx + dy*dy)/1023.0 + 0.5) & 1023, the product
+    // formed as a 32-bit unsigned integer.
+    void radialFill(uint64_t from, uint64_t to, int32_t scale, int32_t cx, int32_t cy);
+    // Sine sweep: i = int((p/L)^2*1023*scale + 0.5) & 1023 for column p of
+    // L = width (horizontal, whole columns) or row p of L = height.
+    void chirpFill(uint64_t from, uint64_t to, int32_t scale, bool horizontal);
+    // Sector star around (cx, cy): A = (angle of (x-cx, y-cy) + 180 deg) in
+    // 16.16 degrees by CORDIC. Hard style: palette[((A*divisions/360) >> 16)
+    // mod paletteSize]. Smooth style: shade i = (divisions*((A/360) >> 6)) &
+    // 1023 between palette[0] and palette[1] (palette[0] alone if size 1).
+    void sectorFill(const uint64_t *palette, int32_t paletteSize, int32_t divisions, int32_t cx, int32_t cy,
+                    bool smooth);
 
     int32_t width() const { return m_width; }
     int32_t height() const { return m_height; }
