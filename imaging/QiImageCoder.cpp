@@ -1,6 +1,393 @@
 #include "QiImageCoder.h"
 
 #include "QiImage.h"
+#include "QiLog.h"
+#include "QiWorkerPool.h"
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+static_assert(std::endian::native == std::endian::little, "the packers store host words as little-endian");
+
+namespace {
+
+// a, b, c (luma); d, e, f (Cb); g, h, i (Cr), as stored.
+constexpr double kMatrices[6][9] = {
+    {0.299, 0.587, 0.114, -0.086294, -0.169414, 0.255708, 0.255708, -0.214123, -0.041584},
+    {0.256788, 0.504129, 0.097906, -0.075803, -0.148818, 0.224622, 0.224622, -0.188093, -0.036529},
+    {0.212649, 0.715169, 0.072182, -0.058606, -0.197101, 0.255708, 0.255708, -0.232265, -0.023443},
+    {0.182628, 0.614204, 0.061992, -0.051482, -0.17314, 0.224622, 0.224622, -0.204029, -0.020593},
+    {0.2627, 0.678, 0.0593, -0.0714089818, -0.184298781, 0.255707763, 0.255707763, -0.235141548, -0.020566215},
+    {0.225612941, 0.582282353, 0.0509282353, -0.0627278899, -0.161893831, 0.224621721, 0.224621721, -0.206555712,
+     -0.0180660085},
+};
+
+// Formula path constants of encodings 0, 2, 4: Kr, Kg, Kb, sB, sR.
+constexpr double kFormula[3][5] = {
+    {0.299, 0.587, 0.114, 0.564, 0.713},
+    {0.2126, 0.7152, 0.0722, 0.5389, 0.635},
+    {0.2627, 0.678, 0.0593, 0.5315, 0.6782},
+};
+
+// How one pixel word becomes three components at the output depth:
+// unpack, override, shift to the output depth.
+struct Unpack {
+    uint32_t sr = 0, sg = 0, mask = 0;
+    uint32_t keep[3] = {~0u, ~0u, ~0u};
+    uint32_t konst[3] = {0, 0, 0};
+    uint32_t up = 0, down = 0;
+    bool wide = false; // components above bit 31 of the word
+};
+
+Unpack makeUnpack(int32_t bits, uint8_t flags, const int32_t konst[3], int outBits)
+{
+    Unpack u;
+    u.sr = static_cast<uint32_t>(2 * bits);
+    u.sg = static_cast<uint32_t>(bits);
+    u.mask = (1u << bits) - 1u;
+    for (int c = 0; c < 3; ++c) {
+        if (flags & (1u << c)) {
+            u.keep[c] = 0;
+            // At depths under 8 bits an 8-bit constant is cut to the depth.
+            u.konst[c] = static_cast<uint32_t>(konst[c]) & u.mask;
+        }
+    }
+    u.up = bits < outBits ? static_cast<uint32_t>(outBits - bits) : 0;
+    u.down = bits > outBits ? static_cast<uint32_t>(bits - outBits) : 0;
+    u.wide = 3 * bits > 32;
+    return u;
+}
+
+template <bool Wide>
+inline void components(uint64_t w, const Unpack &u, uint32_t &r, uint32_t &g, uint32_t &b)
+{
+    uint32_t cr, cg, cb;
+    if constexpr (Wide) {
+        cr = static_cast<uint32_t>(w >> u.sr);
+        cg = static_cast<uint32_t>(w >> u.sg);
+        cb = static_cast<uint32_t>(w);
+    } else {
+        uint32_t v = static_cast<uint32_t>(w);
+        cr = v >> u.sr;
+        cg = v >> u.sg;
+        cb = v;
+    }
+    r = ((((cr & u.mask) & u.keep[0]) | u.konst[0]) << u.up) >> u.down;
+    g = ((((cg & u.mask) & u.keep[1]) | u.konst[1]) << u.up) >> u.down;
+    b = ((((cb & u.mask) & u.keep[2]) | u.konst[2]) << u.up) >> u.down;
+}
+
+inline void components(uint64_t w, const Unpack &u, uint32_t &r, uint32_t &g, uint32_t &b)
+{
+    if (u.wide)
+        components<true>(w, u, r, g, b);
+    else
+        components<false>(w, u, r, g, b);
+}
+
+// Scratch rows reused by each thread from frame to frame.
+template <class T>
+T *scratch(std::vector<T> &v, size_t n)
+{
+    if (v.size() < n)
+        v.resize(n);
+    return v.data();
+}
+
+// ---- RGB packers ------------------------------------------------------------
+
+struct Rgb32Form {
+    uint32_t shift[4]; // bit position of R, G, B, A
+    uint32_t clear[4]; // the byte's mask, inverted
+};
+
+template <bool Wide>
+void rgb32Row(const uint64_t *src, int32_t width, uint8_t *dst, const Unpack &u, const Rgb32Form &f)
+{
+    for (int32_t x = 0; x < width; ++x) {
+        uint32_t r, g, b;
+        components<Wide>(src[x], u, r, g, b);
+        // Later bytes win where positions coincide.
+        uint32_t v = r << f.shift[0];
+        v = (v & f.clear[1]) | (g << f.shift[1]);
+        v = (v & f.clear[2]) | (b << f.shift[2]);
+        v = (v & f.clear[3]) | (255u << f.shift[3]);
+        std::memcpy(dst + 4 * static_cast<size_t>(x), &v, 4);
+    }
+}
+
+template <bool Wide>
+void rgb24Row(const uint64_t *src, int32_t width, uint8_t *dst, const Unpack &u, const int at[3])
+{
+    for (int32_t x = 0; x < width; ++x) {
+        uint32_t r, g, b;
+        components<Wide>(src[x], u, r, g, b);
+        uint8_t *p = dst + 3 * static_cast<size_t>(x);
+        p[at[0]] = static_cast<uint8_t>(r);
+        p[at[1]] = static_cast<uint8_t>(g);
+        p[at[2]] = static_cast<uint8_t>(b);
+    }
+}
+
+template <bool Wide, bool Dpx>
+void rgb10Row(const uint64_t *src, int32_t width, uint8_t *dst, const Unpack &u, uint32_t fr, uint32_t fb)
+{
+    for (int32_t x = 0; x < width; ++x) {
+        uint32_t r, g, b;
+        components<Wide>(src[x], u, r, g, b);
+        uint32_t w = (r << fr) | (g << 10) | (b << fb) | 0xC0000000u;
+        if constexpr (Dpx)
+            w = (((w & 0x000FFC00u) | (w << 20)) << 2) | ((w >> 18) & 0x00000FFCu);
+        w = __builtin_bswap32(w);
+        std::memcpy(dst + 4 * static_cast<size_t>(x), &w, 4);
+    }
+}
+
+// ---- YCbCr ------------------------------------------------------------------
+//
+// The defined arithmetic is double precision: per output a dot product plus
+// 0.5, truncated toward zero. The fast path forms the same linear forms in
+// 32-bit fixed point with 20 fractional bits. Rounding each weight to 2^-20
+// moves a sum by at most half a unit per term times the largest input, and
+// the double evaluation differs from exact arithmetic by far less than one
+// unit; so wherever the fixed-point value lies further than that bound
+// (plus slack) from a truncation step, both give the same integer. Pairs
+// closer than that are marked and recomputed in double precision, which
+// keeps the output byte-identical to the definition.
+
+constexpr int kFrac = 20;
+constexpr int32_t kOne = 1 << kFrac;
+constexpr int32_t kFracMask = kOne - 1;
+
+struct YccForm {
+    bool formula = false; // else matrix
+    bool tenBit = false;
+    int32_t centre = 16;  // subtracted from each component
+    int32_t L[3], U[3], V[3];
+    int32_t offY = 0, offC = 0;
+    int32_t addY = 0, addC = 0, lo = 0, hi = 0;
+    int32_t andMask = -1;
+    int32_t margin = 0;
+    const double *m = nullptr; // matrix weights
+    const double *k = nullptr; // formula constants
+};
+
+int32_t fixedPoint(double v) { return static_cast<int32_t>(std::llround(std::ldexp(v, kFrac))); }
+
+YccForm makeYcc(int encoding, bool tenBit, bool exact)
+{
+    YccForm f;
+    f.tenBit = tenBit;
+    // Indices outside 0..5 are encoding 2 in every respect.
+    if (encoding < 0 || encoding > 5)
+        encoding = 2;
+    int fi = encoding == 0 ? 0 : encoding == 2 ? 1 : encoding == 4 ? 2 : -1;
+    f.formula = tenBit && exact && fi >= 0;
+    int32_t maxAbs;
+    if (f.formula) {
+        const double *k = kFormula[fi];
+        f.k = k;
+        f.centre = 64;
+        const double sb = k[3] * 896.0 / 876.0, sr = k[4] * 896.0 / 876.0;
+        for (int c = 0; c < 3; ++c)
+            f.L[c] = fixedPoint(k[c]);
+        f.U[0] = fixedPoint(-sb * k[0]);
+        f.U[1] = fixedPoint(-sb * k[1]);
+        f.U[2] = fixedPoint(sb * (1.0 - k[2]));
+        f.V[0] = fixedPoint(sr * (1.0 - k[0]));
+        f.V[1] = fixedPoint(-sr * k[1]);
+        f.V[2] = fixedPoint(-sr * k[2]);
+        f.offY = fixedPoint(64.5);
+        f.offC = fixedPoint(512.5);
+        f.lo = INT_MIN;
+        f.hi = INT_MAX;
+        f.andMask = 0x3FF;
+        maxAbs = 1023 - 64;
+    } else {
+        const double *m = QiImageCoder::matrixWeights(encoding);
+        f.m = m;
+        f.centre = 16;
+        for (int c = 0; c < 3; ++c) {
+            f.L[c] = fixedPoint(m[c]);
+            f.U[c] = fixedPoint(m[3 + c]);
+            f.V[c] = fixedPoint(m[6 + c]);
+        }
+        f.offY = f.offC = fixedPoint(0.5);
+        f.addY = 16;
+        f.addC = tenBit ? 512 : 128;
+        f.lo = 0;
+        f.hi = tenBit ? 1023 : 255;
+        maxAbs = tenBit ? 1023 - 16 : 255 - 16;
+    }
+    // Six terms at most, each off by half a unit per unit of input.
+    f.margin = 3 * maxAbs + 16;
+    return f;
+}
+
+struct YccRow {
+    int32_t *y0, *cb, *y1, *cr;
+    uint8_t *near;
+};
+
+inline int32_t truncFixed(int32_t t) { return (t >> kFrac) - (t >> 31); }
+
+inline int32_t isNear(int32_t t, int32_t margin)
+{
+    return (((t & kFracMask) + margin) & kFracMask) <= 2 * margin;
+}
+
+template <bool Pair>
+[[gnu::always_inline]] inline void yccPassImpl(const uint64_t *src, int32_t pairs, const Unpack &u,
+                                               const YccForm &f, const YccRow &o)
+{
+    const int32_t c0 = f.centre;
+    const int32_t L0 = f.L[0], L1 = f.L[1], L2 = f.L[2];
+    const int32_t U0 = f.U[0], U1 = f.U[1], U2 = f.U[2];
+    const int32_t V0 = f.V[0], V1 = f.V[1], V2 = f.V[2];
+    const int32_t offY = f.offY, offC = f.offC, margin = f.margin;
+    const int32_t addY = f.addY, addC = f.addC, lo = f.lo, hi = f.hi, andMask = f.andMask;
+    for (int32_t k = 0; k < pairs; ++k) {
+        uint32_t r0, g0, b0, r1, g1, b1;
+        components<false>(src[2 * k], u, r0, g0, b0);
+        components<false>(src[2 * k + 1], u, r1, g1, b1);
+        int32_t R0 = static_cast<int32_t>(r0) - c0, G0 = static_cast<int32_t>(g0) - c0,
+                B0 = static_cast<int32_t>(b0) - c0;
+        int32_t R1 = static_cast<int32_t>(r1) - c0, G1 = static_cast<int32_t>(g1) - c0,
+                B1 = static_cast<int32_t>(b1) - c0;
+        int32_t qr = Pair ? R0 + R1 : R0, qg = Pair ? G0 + G1 : G0, qb = Pair ? B0 + B1 : B0;
+        int32_t ty0 = L0 * R0 + L1 * G0 + L2 * B0 + offY;
+        int32_t ty1 = L0 * R1 + L1 * G1 + L2 * B1 + offY;
+        int32_t tcb = U0 * qr + U1 * qg + U2 * qb + offC;
+        int32_t tcr = V0 * qr + V1 * qg + V2 * qb + offC;
+        o.near[k] = static_cast<uint8_t>(isNear(ty0, margin) | isNear(ty1, margin) | isNear(tcb, margin) |
+                                         isNear(tcr, margin));
+        o.y0[k] = std::clamp(truncFixed(ty0) + addY, lo, hi) & andMask;
+        o.y1[k] = std::clamp(truncFixed(ty1) + addY, lo, hi) & andMask;
+        o.cb[k] = std::clamp(truncFixed(tcb) + addC, lo, hi) & andMask;
+        o.cr[k] = std::clamp(truncFixed(tcr) + addC, lo, hi) & andMask;
+    }
+}
+
+// Built for AVX2 as well; the loader picks the variant the processor runs.
+__attribute__((target_clones("avx2", "default"))) void yccPassMatrix(const uint64_t *src, int32_t pairs,
+                                                                      const Unpack &u, const YccForm &f,
+                                                                      const YccRow &o)
+{
+    yccPassImpl<true>(src, pairs, u, f, o);
+}
+
+__attribute__((target_clones("avx2", "default"))) void yccPassFormula(const uint64_t *src, int32_t pairs,
+                                                                       const Unpack &u, const YccForm &f,
+                                                                       const YccRow &o)
+{
+    yccPassImpl<false>(src, pairs, u, f, o);
+}
+
+// The defined double-precision arithmetic for one pair.
+void yccReference(uint64_t p0, uint64_t p1, const Unpack &u, const YccForm &f, int32_t out[4])
+{
+    uint32_t c[6];
+    components(p0, u, c[0], c[1], c[2]);
+    components(p1, u, c[3], c[4], c[5]);
+    if (f.formula) {
+        const double *k = f.k;
+        auto luma = [k](uint32_t R, uint32_t G, uint32_t B, double &r, double &b) {
+            r = (static_cast<int32_t>(R) - 64) / 876.0;
+            double g = (static_cast<int32_t>(G) - 64) / 876.0;
+            b = (static_cast<int32_t>(B) - 64) / 876.0;
+            return k[0] * r + k[1] * g + k[2] * b;
+        };
+        double r, b, r1, b1;
+        double y = luma(c[0], c[1], c[2], r, b);
+        double y1 = luma(c[3], c[4], c[5], r1, b1);
+        double cb = (b - y) * k[3];
+        double cr = (r - y) * k[4];
+        out[0] = static_cast<int32_t>(y * 876 + 64 + 0.5) & 0x3FF;
+        out[1] = static_cast<int32_t>(cb * 896 + 512 + 0.5) & 0x3FF;
+        out[2] = static_cast<int32_t>(y1 * 876 + 64 + 0.5) & 0x3FF;
+        out[3] = static_cast<int32_t>(cr * 896 + 512 + 0.5) & 0x3FF;
+        return;
+    }
+    const double *m = f.m;
+    double v[6];
+    for (int i = 0; i < 6; ++i)
+        v[i] = static_cast<double>(static_cast<int32_t>(c[i]) - 16);
+    const double rows[4][6] = {{m[0], m[1], m[2], 0, 0, 0},
+                               {m[3], m[4], m[5], m[3], m[4], m[5]},
+                               {0, 0, 0, m[0], m[1], m[2]},
+                               {m[6], m[7], m[8], m[6], m[7], m[8]}};
+    for (int r = 0; r < 4; ++r) {
+        double s = 0;
+        for (int i = 0; i < 6; ++i)
+            s += rows[r][i] * v[i];
+        int32_t q = static_cast<int32_t>(s + 0.5) + ((r & 1) ? f.addC : f.addY);
+        out[r] = std::clamp(q, f.lo, f.hi);
+    }
+}
+
+// Y0 Cb Y1 Cr of every pair of one row; pixel positions past the row repeat
+// its last pixel.
+void yccRow(const uint64_t *src, int32_t width, int32_t pairs, const Unpack &u, const YccForm &f,
+            const YccRow &o)
+{
+    const int32_t full = std::min(pairs, width / 2);
+    uint64_t tail[8];
+    const int32_t tailPairs = pairs - full;
+    for (int32_t i = 0; i < 2 * tailPairs && i < 8; ++i)
+        tail[i] = src[std::min(2 * full + i, width - 1)];
+    auto pass = f.formula ? yccPassFormula : yccPassMatrix;
+    pass(src, full, u, f, o);
+    if (tailPairs > 0) {
+        YccRow t{o.y0 + full, o.cb + full, o.y1 + full, o.cr + full, o.near + full};
+        pass(tail, tailPairs, u, f, t);
+    }
+    for (int32_t k = 0; k < pairs; ++k) {
+        if (!o.near[k])
+            continue;
+        uint64_t p0 = k < full ? src[2 * k] : tail[2 * (k - full)];
+        uint64_t p1 = k < full ? src[2 * k + 1] : tail[2 * (k - full) + 1];
+        int32_t v[4];
+        yccReference(p0, p1, u, f, v);
+        o.y0[k] = v[0];
+        o.cb[k] = v[1];
+        o.y1[k] = v[2];
+        o.cr[k] = v[3];
+    }
+}
+
+// Depths above 10 bits: the row converted to 10-bit words with the
+// overrides applied, so the fixed-point pass always reads 32-bit words.
+void narrowRow(const uint64_t *src, int32_t width, const Unpack &u, uint64_t *dst)
+{
+    for (int32_t x = 0; x < width; ++x) {
+        uint32_t r, g, b;
+        components<true>(src[x], u, r, g, b);
+        dst[x] = (static_cast<uint64_t>(r) << 20) | (static_cast<uint64_t>(g) << 10) | b;
+    }
+}
+
+struct RowScratch {
+    std::vector<int32_t> values;
+    std::vector<uint8_t> near;
+    std::vector<uint64_t> narrow;
+};
+
+RowScratch &rowScratch()
+{
+    thread_local RowScratch s;
+    return s;
+}
+
+} // namespace
+
+const double *QiImageCoder::matrixWeights(int encoding)
+{
+    return kMatrices[encoding >= 0 && encoding <= 5 ? encoding : 2];
+}
 
 bool QiImageCoder::setOverrides(uint8_t flags, int32_t red, int32_t green, int32_t blue)
 {
@@ -17,5 +404,202 @@ bool QiImageCoder::getOverrides(uint8_t &flags, uint8_t &red, uint8_t &green, ui
     red = static_cast<uint8_t>(m_constRed);
     green = static_cast<uint8_t>(m_constGreen);
     blue = static_cast<uint8_t>(m_constBlue);
+    return true;
+}
+
+namespace {
+
+// Checks shared by the encoders; resolves rowBytes.
+bool prepare(const char *who, const QiImage *image, uint8_t *buffer, size_t natural, size_t &rowBytes)
+{
+    if (!image || !image->data() || !buffer || image->width() <= 0 || image->height() <= 0)
+        return false;
+    if (image->bits() < 1 || image->bits() > 16) {
+        qiLog(1, "%s: %d bits per component not handled\n", who, image->bits());
+        return false;
+    }
+    if (rowBytes == 0)
+        rowBytes = natural;
+    if (rowBytes < natural) {
+        qiLog(1, "%s: row of %zu bytes is shorter than %zu\n", who, rowBytes, natural);
+        return false;
+    }
+    return true;
+}
+
+// Rows of a frame, on the shared pool when asked and worth it.
+template <class F>
+void forRows(bool threaded, int32_t width, int32_t height, F body)
+{
+    std::function<void(int32_t, int32_t)> fn = [&](int32_t begin, int32_t end) {
+        for (int32_t y = begin; y < end; ++y)
+            body(y);
+    };
+    // Small frames are not worth waking the workers.
+    const int64_t pixels = static_cast<int64_t>(width) * height;
+    if (!threaded || pixels < 65536) {
+        fn(0, height);
+        return;
+    }
+    int32_t grain = std::max<int32_t>(1, static_cast<int32_t>(16384 / std::max(width, 1)));
+    QiWorkerPool::shared().run(height, grain, fn);
+}
+
+} // namespace
+
+bool QiImageCoder::encodeRgb32(uint8_t *buffer, int pR, int pG, int pB, int pA, size_t rowBytes) const
+{
+    const QiImage *img = m_image;
+    if (!prepare("QiImageCoder::encodeRgb32", img, buffer, img ? 4 * static_cast<size_t>(img->width()) : 0,
+                 rowBytes))
+        return false;
+    const int32_t konst[3] = {m_constRed, m_constGreen, m_constBlue};
+    const Unpack u = makeUnpack(img->bits(), m_flags, konst, 8);
+    Rgb32Form f;
+    const int pos[4] = {pR & 3, pG & 3, pB & 3, pA & 3};
+    for (int i = 0; i < 4; ++i) {
+        f.shift[i] = static_cast<uint32_t>(8 * pos[i]);
+        f.clear[i] = ~(0xFFu << f.shift[i]);
+    }
+    const int32_t w = img->width();
+    forRows(m_threaded, w, img->height(), [&](int32_t y) {
+        uint8_t *dst = buffer + static_cast<size_t>(y) * rowBytes;
+        if (u.wide)
+            rgb32Row<true>(img->row(y), w, dst, u, f);
+        else
+            rgb32Row<false>(img->row(y), w, dst, u, f);
+    });
+    return true;
+}
+
+bool QiImageCoder::encodeRgb24(uint8_t *buffer, int iR, int iG, int iB, size_t rowBytes) const
+{
+    const QiImage *img = m_image;
+    if (!prepare("QiImageCoder::encodeRgb24", img, buffer, img ? 3 * static_cast<size_t>(img->width()) : 0,
+                 rowBytes))
+        return false;
+    const int32_t konst[3] = {m_constRed, m_constGreen, m_constBlue};
+    const Unpack u = makeUnpack(img->bits(), m_flags, konst, 8);
+    const int at[3] = {std::clamp(iR, 0, 2), std::clamp(iG, 0, 2), std::clamp(iB, 0, 2)};
+    const int32_t w = img->width();
+    forRows(m_threaded, w, img->height(), [&](int32_t y) {
+        uint8_t *dst = buffer + static_cast<size_t>(y) * rowBytes;
+        if (u.wide)
+            rgb24Row<true>(img->row(y), w, dst, u, at);
+        else
+            rgb24Row<false>(img->row(y), w, dst, u, at);
+    });
+    return true;
+}
+
+bool QiImageCoder::encodeRgb10(uint8_t *buffer, int redField, int blueField, bool dpx, size_t rowBytes) const
+{
+    const QiImage *img = m_image;
+    if (!prepare("QiImageCoder::encodeRgb10", img, buffer, img ? 4 * static_cast<size_t>(img->width()) : 0,
+                 rowBytes))
+        return false;
+    const int32_t konst[3] = {m_constRed, m_constGreen, m_constBlue};
+    const Unpack u = makeUnpack(img->bits(), m_flags, konst, 10);
+    const uint32_t fr = static_cast<uint32_t>(10 * std::clamp(redField, 0, 2));
+    const uint32_t fb = static_cast<uint32_t>(10 * std::clamp(blueField, 0, 2));
+    const int32_t w = img->width();
+    forRows(m_threaded, w, img->height(), [&](int32_t y) {
+        uint8_t *dst = buffer + static_cast<size_t>(y) * rowBytes;
+        const uint64_t *src = img->row(y);
+        if (u.wide)
+            dpx ? rgb10Row<true, true>(src, w, dst, u, fr, fb) : rgb10Row<true, false>(src, w, dst, u, fr, fb);
+        else
+            dpx ? rgb10Row<false, true>(src, w, dst, u, fr, fb) : rgb10Row<false, false>(src, w, dst, u, fr, fb);
+    });
+    return true;
+}
+
+namespace {
+
+// Shared frame walk of the two 4:2:2 encoders: rows of pair values, then
+// pack(y, row values, pairs).
+template <class Pack>
+void encodeYcc(const QiImage *img, uint8_t flags, const int32_t konst[3], bool threaded, const YccForm &f,
+               int32_t pairs, Pack pack)
+{
+    Unpack u = makeUnpack(img->bits(), flags, konst, f.tenBit ? 10 : 8);
+    Unpack narrowed = u;
+    if (u.wide) {
+        // Components go through narrowRow at 10 bits, overrides applied.
+        const int32_t none[3] = {0, 0, 0};
+        Unpack ten = makeUnpack(img->bits(), flags, konst, 10);
+        u = ten;
+        narrowed = makeUnpack(10, 0, none, f.tenBit ? 10 : 8);
+    }
+    const int32_t w = img->width();
+    forRows(threaded, w, img->height(), [&](int32_t y) {
+        RowScratch &s = rowScratch();
+        int32_t *v = scratch(s.values, 4 * static_cast<size_t>(pairs));
+        YccRow o{v, v + pairs, v + 2 * pairs, v + 3 * pairs, scratch(s.near, static_cast<size_t>(pairs))};
+        const uint64_t *src = img->row(y);
+        if (u.wide) {
+            uint64_t *n = scratch(s.narrow, static_cast<size_t>(w));
+            narrowRow(src, w, u, n);
+            yccRow(n, w, pairs, narrowed, f, o);
+        } else {
+            yccRow(src, w, pairs, u, f, o);
+        }
+        pack(y, o);
+    });
+}
+
+} // namespace
+
+bool QiImageCoder::encodeYCbCr8(uint8_t *buffer, const int order[4], int encoding, size_t rowBytes) const
+{
+    const QiImage *img = m_image;
+    if (!order || !prepare("QiImageCoder::encodeYCbCr8", img, buffer,
+                           img ? 2 * static_cast<size_t>(img->width()) : 0, rowBytes))
+        return false;
+    const int32_t konst[3] = {m_constRed, m_constGreen, m_constBlue};
+    const YccForm f = makeYcc(encoding, false, false);
+    const int32_t w = img->width();
+    const int32_t pairs = (w + 1) / 2;
+    const int o0 = order[0] & 3, o1 = order[1] & 3, o2 = order[2] & 3, o3 = order[3] & 3;
+    encodeYcc(img, m_flags, konst, m_threaded, f, pairs, [&](int32_t y, const YccRow &r) {
+        const int32_t *V[4] = {r.y0, r.cb, r.y1, r.cr};
+        const int32_t *a = V[o1], *b = V[o0], *c = V[o3], *d = V[o2];
+        uint8_t *dst = buffer + static_cast<size_t>(y) * rowBytes;
+        const int32_t whole = w / 2;
+        for (int32_t k = 0; k < whole; ++k) {
+            dst[4 * k] = static_cast<uint8_t>(a[k]);
+            dst[4 * k + 1] = static_cast<uint8_t>(b[k]);
+            dst[4 * k + 2] = static_cast<uint8_t>(c[k]);
+            dst[4 * k + 3] = static_cast<uint8_t>(d[k]);
+        }
+        if (whole < pairs) {
+            dst[4 * whole] = static_cast<uint8_t>(a[whole]);
+            dst[4 * whole + 1] = static_cast<uint8_t>(b[whole]);
+        }
+    });
+    return true;
+}
+
+bool QiImageCoder::encodeV210(uint8_t *buffer, bool exact, int encoding, size_t rowBytes) const
+{
+    const QiImage *img = m_image;
+    if (!prepare("QiImageCoder::encodeV210", img, buffer, img ? v210Stride(img->width()) : 0, rowBytes))
+        return false;
+    const int32_t konst[3] = {m_constRed, m_constGreen, m_constBlue};
+    const YccForm f = makeYcc(encoding, true, exact);
+    const int32_t w = img->width();
+    const int32_t groups = (w + 5) / 6;
+    encodeYcc(img, m_flags, konst, m_threaded, f, 3 * groups, [&](int32_t y, const YccRow &r) {
+        uint8_t *dst = buffer + static_cast<size_t>(y) * rowBytes;
+        for (int32_t g = 0; g < groups; ++g) {
+            const int32_t k = 3 * g;
+            uint32_t word[4];
+            word[0] = static_cast<uint32_t>(r.cr[k] << 20 | r.y0[k] << 10 | r.cb[k]);
+            word[1] = static_cast<uint32_t>(r.y0[k + 1] << 20 | r.cb[k + 1] << 10 | r.y1[k]);
+            word[2] = static_cast<uint32_t>(r.cb[k + 2] << 20 | r.y1[k + 1] << 10 | r.cr[k + 1]);
+            word[3] = static_cast<uint32_t>(r.y1[k + 2] << 20 | r.cr[k + 2] << 10 | r.y0[k + 2]);
+            std::memcpy(dst + 16 * static_cast<size_t>(g), word, 16);
+        }
+    });
     return true;
 }
