@@ -16,6 +16,12 @@
 #include <string>
 #include <vector>
 
+// fontconfig keeps its configuration cache for the life of the process.
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}
+
 // Outside any namespace: the resource initialiser is a global symbol.
 static void initResources()
 {
