@@ -46,21 +46,21 @@ ULWord GetNTV2FrameGeometryHeight(NTV2FrameGeometry geometry)
 
 uint32_t AJA_CalcRowBytesForFormat(AJA_PixelFormat format, uint32_t width)
 {
-    if (format == AJA_PixelFormat_Unknown || width > 65536)
+    if (width > 65536)
         return 0;
-    switch (static_cast<uint32_t>(format) - 1) {
-    case NTV2_FBF_10BIT_YCBCR: return (width + 47) / 48 * 128;
-    case NTV2_FBF_8BIT_YCBCR:
-    case NTV2_FBF_8BIT_YCBCR_YUY2: return 2 * width;
-    case NTV2_FBF_ARGB:
-    case NTV2_FBF_RGBA:
-    case NTV2_FBF_ABGR:
-    case NTV2_FBF_10BIT_RGB:
-    case NTV2_FBF_10BIT_DPX: return 4 * width;
-    case NTV2_FBF_24BIT_RGB:
-    case NTV2_FBF_24BIT_BGR: return 3 * width;
+    switch (format) {
+    case AJA_PixelFormat_YCbCr10: return (width + 47) / 48 * 128;
+    case AJA_PixelFormat_YCbCr8:
+    case AJA_PixelFormat_YUY28: return 2 * width;
+    case AJA_PixelFormat_ARGB8:
+    case AJA_PixelFormat_RGBA8:
+    case AJA_PixelFormat_ABGR8:
+    case AJA_PixelFormat_RGB10:
+    case AJA_PixelFormat_RGB_DPX: return 4 * width;
+    case AJA_PixelFormat_RGB8_PACK:
+    case AJA_PixelFormat_BGR8_PACK: return 3 * width;
     // Luma plane: three 10-bit samples per 32-bit word.
-    case NTV2_FBF_10BIT_YCBCR_420PL2: return (width + 2) / 3 * 4;
+    case AJA_PixelFormat_YCBCR10_420PL: return (width + 2) / 3 * 4;
     default: return 0;
     }
 }

@@ -53,8 +53,22 @@ enum NTV2ReferenceSource : uint32_t {
     NTV2_REFERENCE_FREERUN = 3
 };
 enum NTV2Mode : uint32_t { NTV2_MODE_DISPLAY = 0, NTV2_MODE_CAPTURE = 1 };
-// AJA pixel format = frame-buffer format + 1.
-enum AJA_PixelFormat : uint32_t { AJA_PixelFormat_Unknown = 0 };
+// Pixel formats of the AJA base library (the frame-buffer format + 1 for
+// most of them).
+enum AJA_PixelFormat : uint32_t {
+    AJA_PixelFormat_Unknown = 0,
+    AJA_PixelFormat_YCbCr10 = 1,
+    AJA_PixelFormat_YCbCr8 = 2,
+    AJA_PixelFormat_ARGB8 = 3,
+    AJA_PixelFormat_RGBA8 = 4,
+    AJA_PixelFormat_RGB10 = 5,
+    AJA_PixelFormat_YUY28 = 6,
+    AJA_PixelFormat_ABGR8 = 7,
+    AJA_PixelFormat_RGB_DPX = 8,
+    AJA_PixelFormat_RGB8_PACK = 13,
+    AJA_PixelFormat_BGR8_PACK = 14,
+    AJA_PixelFormat_YCBCR10_420PL = 33
+};
 
 ULWord GetNTV2FrameGeometryWidth(NTV2FrameGeometry geometry);
 ULWord GetNTV2FrameGeometryHeight(NTV2FrameGeometry geometry);

@@ -37,6 +37,15 @@ const char *layoutOf(uint32_t fbf)
     }
 }
 
+AJA_PixelFormat ajaPixelFormatOf(uint32_t fbf)
+{
+    switch (fbf) {
+    case NTV2_FBF_10BIT_DPX: return AJA_PixelFormat_RGB_DPX;
+    case NTV2_FBF_10BIT_YCBCR_420PL2: return AJA_PixelFormat_YCBCR10_420PL;
+    default: return fbf < 16 ? static_cast<AJA_PixelFormat>(fbf + 1) : AJA_PixelFormat_Unknown;
+    }
+}
+
 // Parses "videoformat=N,fbf=N" (either part optional) onto the two values;
 // anything it cannot use is reported and left at the starting state.
 void applyEnvironment(uint32_t &videoFormat, uint32_t &fbf)
@@ -399,8 +408,7 @@ bool SimKonaBoard::dmaWrite(uint32_t frame, const void *bytes, uint32_t count)
     uint32_t geometry = geometryOf(m_videoFormat);
     m_output.width = static_cast<int32_t>(GetNTV2FrameGeometryWidth(static_cast<NTV2FrameGeometry>(geometry)));
     m_output.height = static_cast<int32_t>(GetNTV2FrameGeometryHeight(static_cast<NTV2FrameGeometry>(geometry)));
-    m_output.rowBytes = AJA_CalcRowBytesForFormat(static_cast<AJA_PixelFormat>(fbf + 1),
-                                                  static_cast<uint32_t>(m_output.width));
+    m_output.rowBytes = AJA_CalcRowBytesForFormat(ajaPixelFormatOf(fbf), static_cast<uint32_t>(m_output.width));
     m_output.layout = layoutOf(fbf);
     const char *name = konaFormatNameForBoard(m_videoFormat, m_vpidA);
     m_output.videoFormat = name ? name : callText("NTV2 format %u", m_videoFormat);

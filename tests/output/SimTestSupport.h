@@ -62,3 +62,56 @@ inline std::string readFile(const std::string &path)
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+#include "QiLog.h"
+
+#include <memory>
+#include <mutex>
+
+// Collects every log line while it lives.
+class LogCapture {
+public:
+    LogCapture()
+    {
+        auto sink = std::make_unique<Sink>(this);
+        m_previous = swapLogOutput(std::move(sink));
+    }
+    ~LogCapture() { swapLogOutput(std::move(m_previous)); }
+    std::string text() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_text;
+    }
+    // Occurrences of needle in the captured text.
+    int count(const std::string &needle) const
+    {
+        std::string all = text();
+        int n = 0;
+        for (size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1))
+            ++n;
+        return n;
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_text.clear();
+    }
+
+private:
+    class Sink : public QiOutput {
+    public:
+        explicit Sink(LogCapture *owner) : m_owner(owner) {}
+        bool write(const char *bytes, size_t length) override
+        {
+            std::lock_guard<std::mutex> lock(m_owner->m_mutex);
+            m_owner->m_text.append(bytes, length);
+            return true;
+        }
+
+    private:
+        LogCapture *m_owner;
+    };
+    mutable std::mutex m_mutex;
+    std::string m_text;
+    std::unique_ptr<QiOutput> m_previous;
+};

@@ -1,0 +1,53 @@
+#pragma once
+#include "DeckLinkAPI.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// BmdRaster's companion: the DeckLink interfaces, the display-mode list and
+// the one device frame. It is also the scheduled-frame callback registered
+// with the output; as such it is not reference counted (the raster owns it).
+class BmdOutput : public IDeckLinkVideoOutputCallback {
+public:
+    BmdOutput() = default;
+    // Unregisters the callback and releases every interface and mode.
+    ~BmdOutput() override;
+
+    // Device set-up with its messages; false on the first failure.
+    bool open();
+    // Reads the default output mode and keeps every display mode in driver order.
+    bool buildModeList();
+    // The default output mode ('dvom'); false when the driver cannot say.
+    bool readDefaultMode(int64_t &mode);
+    // The name of mode i as the generator lists it ("HD 720p 60" is "720p 59.94").
+    std::string listedName(int32_t index) const;
+
+    HRESULT QueryInterface(REFIID iid, LPVOID *object) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    HRESULT ScheduledFrameCompleted(IDeckLinkVideoFrame *completedFrame, BMDOutputFrameCompletionResult result) override;
+    HRESULT ScheduledPlaybackHasStopped() override;
+
+    bool passive = true;
+    IDeckLink *device = nullptr;
+    IDeckLinkOutput *output = nullptr;
+    std::vector<IDeckLinkDisplayMode *> modes; // owned references, driver order
+    std::vector<std::string> names;            // driver names, read once
+    IDeckLinkConfiguration *configuration = nullptr;
+    int32_t modeCount = 0;
+    int32_t defaultIndex = 0;
+    int32_t currentIndex = 0;
+    BMDTimeValue frameDuration = 0;
+    BMDTimeScale timescale = 0;
+    IDeckLinkMutableVideoFrame *frame = nullptr;
+    int64_t scheduledCount = 0;
+    uint8_t *frameBytes = nullptr;
+    int32_t rowBytes = 0;
+
+private:
+    bool m_callbackSet = false;
+};
+
+// Narrow copy of a driver name; characters outside ASCII become '?'.
+std::string bmdNarrow(const wchar_t *text);
