@@ -1,0 +1,218 @@
+// The tray application under a real X server (Xvfb) with a tray host
+// (trayer), driven the way a person would: right-click, arrow keys, Return.
+// Screenshots are kept in the build folder as artifacts.
+#include "ProcessHarness.h"
+
+using namespace harness;
+
+namespace {
+
+const std::string kOrvane = ORVANE_BIN;
+const std::string kShots = ORVANE_SHOTS;
+
+Env trayEnv(const TempDir &dir, const XSession &x)
+{
+    Env env;
+    env.set("ORVANE_SIM_CAPTURE", dir.path).set("HOME", dir.path).unset("USERPROFILE");
+    env.unset("ORVANE_SIM_KONA").unset("ORVANE_SIM_DECKLINK").unset("WAYLAND_DISPLAY");
+    env.set("DISPLAY", x.display).set("QT_QPA_PLATFORM", "xcb");
+    // No session bus: Qt falls back to the XEmbed tray that trayer hosts.
+    env.unset("DBUS_SESSION_BUS_ADDRESS");
+    return env;
+}
+
+// True when a screenshot shows the menu below and right of the icon (the
+// root window there is black).
+bool menuOpen(XSession &x, const std::string &dir)
+{
+    const std::string shot = dir + "/menu-probe.png";
+    if (!x.screenshot(shot))
+        return false;
+    const std::string px = shell("convert '" + shot + "' -format '%[fx:p{100,60}.r+p{100,60}.g+p{100,60}.b]' info: 2>/dev/null");
+    return !px.empty() && std::atof(px.c_str()) > 0.5;
+}
+
+// Right-clicks the tray icon (at the left end of the tray bar at the top of
+// the screen) until its menu is open.
+bool openMenu(XSession &x, const std::string &dir)
+{
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        x.x("xdotool mousemove 16 16 click 3");
+        for (int i = 0; i < 10; ++i) {
+            std::this_thread::sleep_for(150ms);
+            if (menuOpen(x, dir))
+                return true;
+        }
+        x.x("xdotool key Escape");
+    }
+    return false;
+}
+
+// Picks menu entry n (1-based; the keyboard skips separators) with Down n
+// times and Return.
+void pickEntry(XSession &x, const std::string &dir, int n)
+{
+    ASSERT_TRUE(openMenu(x, dir));
+    std::string keys;
+    for (int i = 0; i < n; ++i)
+        keys += " Down";
+    x.x("xdotool key --delay 60" + keys + " Return");
+}
+
+bool waitIconShown(XSession &x, const std::string &shot)
+{
+    // The icon is drawn into the tray: its pixels differ from the tray's tint.
+    for (int i = 0; i < 100; ++i) {
+        if (x.screenshot(shot)) {
+            const std::string px = shell("convert '" + shot + "' -crop 24x24+4+4 -format '%[fx:standard_deviation]' info: 2>/dev/null");
+            if (!px.empty() && std::atof(px.c_str()) > 0.05)
+                return true;
+        }
+        std::this_thread::sleep_for(150ms);
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(OrvaneTray, MenuDrivesTheGeneratorAndQuitEndsCleanly)
+{
+    TempDir dir;
+    XSession x(dir.path, true);
+    ASSERT_TRUE(x.ok());
+    ASSERT_TRUE(x.trayOwned());
+    const int port = freePort(), disc = freePort();
+    Process gen({kOrvane, "--simulate", "kona", "--port", std::to_string(port), "--discovery-port",
+                 std::to_string(disc)},
+                trayEnv(dir, x), dir.path + "/gen");
+    Capture c;
+    std::string why;
+    ASSERT_TRUE(waitCapture(dir.path, "kona", c, [](const Capture &k) { return k.sequence >= 1; }))
+        << gen.out() << gen.err();
+    EXPECT_FALSE(rowHasBars(c, c.height * 9 / 10)); // SMPTE first
+    ASSERT_TRUE(waitIconShown(x, kShots + "/tray.png")) << gen.err();
+
+    // The menu, kept as a picture.
+    ASSERT_TRUE(openMenu(x, dir.path));
+    x.screenshot(kShots + "/tray-menu.png");
+    x.x("xdotool key Escape");
+    std::this_thread::sleep_for(300ms);
+
+    // Entry 4, "Colorbars": full-field bars, down to the bottom row.
+    pickEntry(x, dir.path, 4);
+    ASSERT_TRUE(waitCapture(dir.path, "kona", c, [](const Capture &k) { return rowHasBars(k, k.height * 9 / 10); }))
+        << gen.out();
+
+    // Entry 1, safe mode: 720p 59.94, the output colour left as it was.
+    pickEntry(x, dir.path, 1);
+    ASSERT_TRUE(waitCapture(dir.path, "kona", c, [](const Capture &k) { return k.width == 1280; })) << gen.out();
+    EXPECT_EQ(c.videoFormat, "720p 59.94");
+    EXPECT_EQ(c.layout, "v210");
+    EXPECT_TRUE(rowHasBars(c, c.height * 9 / 10, &why)) << why;
+
+    // Entry 2, refresh: the same picture is rendered and output again.
+    const long long before = c.sequence;
+    const std::string bytes = c.bytes;
+    pickEntry(x, dir.path, 2);
+    ASSERT_TRUE(waitCapture(dir.path, "kona", c, [&](const Capture &k) { return k.sequence > before; }));
+    EXPECT_EQ(c.bytes, bytes);
+
+    // Entry 5, About: the box with the artwork, version and addresses.
+    pickEntry(x, dir.path, 5);
+    const std::string about = x.waitWindow("^About$");
+    ASSERT_FALSE(about.empty());
+    std::this_thread::sleep_for(500ms);
+    x.screenshot(kShots + "/about.png", about);
+    x.x("xdotool key --window " + about + " Escape");
+    x.x("xdotool windowactivate --sync " + about + " key Escape 2>/dev/null");
+    for (int i = 0; i < 50 && !x.findWindow("^About$").empty(); ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(x.findWindow("^About$").empty());
+
+    // Entry 6, Quit: status 0 and the shutdown in order.
+    pickEntry(x, dir.path, 6);
+    ASSERT_EQ(gen.wait(10s), 0) << gen.out() << gen.err();
+    const std::string log = gen.out();
+    const size_t xml = log.find("stopping the XML-RPC server");
+    const size_t tray = log.find("tray closed");
+    const size_t eng = log.find("engine shut down");
+    ASSERT_NE(xml, std::string::npos) << log;
+    ASSERT_NE(tray, std::string::npos) << log;
+    ASSERT_NE(eng, std::string::npos) << log;
+    EXPECT_LT(xml, tray);
+    EXPECT_LT(tray, eng);
+}
+
+TEST(OrvaneTray, ControlPanelEntryOnlyWithTheOption)
+{
+    TempDir dir;
+    XSession x(dir.path, true);
+    ASSERT_TRUE(x.ok());
+    const int port = freePort(), disc = freePort();
+    Process gen({kOrvane, "--simulate", "kona", "--control-panel", "--port", std::to_string(port),
+                 "--discovery-port", std::to_string(disc)},
+                trayEnv(dir, x), dir.path + "/gen");
+    ASSERT_TRUE(waitIconShown(x, dir.path + "/tray.png")) << gen.err();
+    ASSERT_TRUE(openMenu(x, dir.path));
+    x.screenshot(kShots + "/tray-menu-control-panel.png");
+    x.x("xdotool key Escape");
+    std::this_thread::sleep_for(300ms);
+    // Entry 5 is now "Control Panel", About moves to 6.
+    pickEntry(x, dir.path, 5);
+    const std::string panel = x.waitWindow("^Control Panel$");
+    ASSERT_FALSE(panel.empty());
+    // Closing the panel does not end the program.
+    x.x("xdotool windowclose " + panel + " 2>/dev/null");
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(gen.running());
+    pickEntry(x, dir.path, 7);
+    ASSERT_EQ(gen.wait(10s), 0) << gen.err();
+}
+
+TEST(OrvaneTray, WithoutATrayHostTheCriticalMessageEndsWithStatusOne)
+{
+    TempDir dir;
+    XSession x(dir.path, false);
+    ASSERT_TRUE(x.ok());
+    Process gen({kOrvane, "--simulate", "kona", "--port", std::to_string(freePort()), "--discovery-port",
+                 std::to_string(freePort())},
+                trayEnv(dir, x), dir.path + "/gen");
+    const std::string box = x.waitWindow("^Orvane$");
+    ASSERT_FALSE(box.empty()) << gen.err();
+    std::this_thread::sleep_for(500ms);
+    x.screenshot(kShots + "/no-tray.png", box);
+    EXPECT_TRUE(gen.running());
+    // Nothing else has been created: no engine, no capture.
+    EXPECT_FALSE(fileExists(dir.path + "/kona-out.json"));
+    x.x("xdotool windowactivate --sync " + box + " key Return 2>/dev/null");
+    x.x("xdotool key --window " + box + " Return");
+    ASSERT_EQ(gen.wait(10s), 1) << gen.err();
+}
+
+TEST(OrvaneTray, MonitorShowsTheBoardOutput)
+{
+    TempDir dir;
+    XSession x(dir.path, true);
+    ASSERT_TRUE(x.ok());
+    const int port = freePort(), disc = freePort();
+    Process gen({kOrvane, "--simulate", "kona", "--monitor", "--port", std::to_string(port), "--discovery-port",
+                 std::to_string(disc)},
+                trayEnv(dir, x), dir.path + "/gen");
+    const std::string win = x.waitWindow("1080p 60.*v210");
+    ASSERT_FALSE(win.empty()) << gen.err();
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(x.screenshot(kShots + "/monitor.png", win));
+    // The bars come through the decoder: the left bar is light grey, the
+    // right one blue, measured in the window's own picture.
+    const std::string left = shell("convert '" + kShots + "/monitor.png' -format '%[pixel:p{20,60}]' info:");
+    const std::string right = shell("convert '" + kShots + "/monitor.png' -format '%[pixel:p{" +
+                                    std::to_string(std::atoi(x.x("xdotool getwindowgeometry " + win +
+                                                                 " | sed -n 's/.*Geometry: \\([0-9]*\\)x.*/\\1/p'")
+                                                                 .c_str()) -
+                                                   20) +
+                                    ",60}]' info:");
+    EXPECT_NE(left.find("srgb(19"), std::string::npos) << left;
+    EXPECT_NE(right.find("srgb(0,0,"), std::string::npos) << right;
+    gen.signal(SIGTERM);
+    ASSERT_EQ(gen.wait(5s), 0);
+}
