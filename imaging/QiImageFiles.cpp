@@ -243,6 +243,12 @@ bool decodePngCore(PngDecode *d)
     png_get_IHDR(png, info, &width, &height, &depth, &colorType, nullptr, nullptr, nullptr);
     if (!acceptedSize(width, height))
         png_error(png, "image too large");
+    // Deflate expands at most about 1032:1, so a header whose rows could not
+    // come out of the bytes that follow it is a lie; refuse it before the
+    // pixel array is allocated rather than after.
+    const uint64_t inflated = static_cast<uint64_t>(height) * (png_get_rowbytes(png, info) + 1);
+    if (static_cast<uint64_t>(d->source.length - d->source.pos) * 1100 < inflated)
+        png_error(png, "not enough data for the image size");
 
     if (depth == 16)
         png_set_strip_16(png);

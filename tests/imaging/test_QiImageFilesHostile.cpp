@@ -169,6 +169,15 @@ TEST(QiImageFilesHostile, PngTruncatedAndLyingHeaders)
         bool y;
         EXPECT_FALSE(imageInfoFromMemory(wide.data(), wide.size(), nullptr, w, h, y)) << side;
     }
+    // The largest accepted size with a few hundred bytes of data: refused
+    // before 2 GiB of pixels are asked for, though the header alone is fine.
+    auto huge = pngWithSize(good, 16384, 16384);
+    EXPECT_FALSE(loadImageFromMemory(huge.data(), huge.size(), 8, nullptr));
+    int32_t hw = 0, hh = 0;
+    bool hy = true;
+    EXPECT_TRUE(imageInfoFromMemory(huge.data(), huge.size(), nullptr, hw, hh, hy));
+    EXPECT_EQ(hw, 16384);
+
     // Truncated anywhere before the closing 12-byte IEND chunk, including
     // inside the signature and the header: no image. Without IEND every
     // pixel is there and the image is kept.
