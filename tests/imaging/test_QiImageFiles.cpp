@@ -74,7 +74,8 @@ std::vector<uint8_t> readBytes(const std::string &path)
 // layout, an optional palette and transparency chunk.
 void writePng(const std::string &path, int width, int height, int colorType, int depth,
               const std::vector<std::vector<uint8_t>> &rows, const std::vector<png_color> &palette = {},
-              const std::vector<uint8_t> &trnsAlpha = {}, const png_color_16 *trnsColor = nullptr)
+              const std::vector<uint8_t> &trnsAlpha = {}, const png_color_16 *trnsColor = nullptr,
+              int interlace = PNG_INTERLACE_NONE)
 {
     FILE *f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -82,7 +83,7 @@ void writePng(const std::string &path, int width, int height, int colorType, int
     png_infop info = png_create_info_struct(png);
     ASSERT_EQ(setjmp(png_jmpbuf(png)), 0);
     png_init_io(png, f);
-    png_set_IHDR(png, info, width, height, depth, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, width, height, depth, colorType, interlace, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     if (!palette.empty())
         png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
@@ -90,8 +91,11 @@ void writePng(const std::string &path, int width, int height, int colorType, int
         png_set_tRNS(png, info, trnsAlpha.empty() ? nullptr : trnsAlpha.data(), static_cast<int>(trnsAlpha.size()),
                      trnsColor);
     png_write_info(png, info);
+    // png_write_image makes every Adam7 pass itself.
+    std::vector<png_bytep> pointers;
     for (const auto &row : rows)
-        png_write_row(png, row.data());
+        pointers.push_back(const_cast<png_bytep>(row.data()));
+    png_write_image(png, pointers.data());
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     std::fclose(f);
@@ -377,6 +381,21 @@ TEST(QiImageFiles, PngTransformsTransparencyPaletteGreyAndSixteenBit)
     EXPECT_EQ(ga->pixel(0, 0), rgbAt(10, 50 << s, 50 << s, 50 << s));
     EXPECT_EQ(ga->pixel(1, 0), rgbAt(10, 128 << s, 160 << s, 48 << s));
     EXPECT_EQ(ga->pixel(2, 0), rgbAt(10, 70 << s, 70 << s, 70 << s));
+
+    // Adam7: every pass lands in place.
+    std::vector<std::vector<uint8_t>> rows;
+    for (int y = 0; y < 7; ++y) {
+        std::vector<uint8_t> row;
+        for (int x = 0; x < 9; ++x)
+            row.insert(row.end(), {static_cast<uint8_t>(x * 20), static_cast<uint8_t>(y * 30), 99});
+        rows.push_back(row);
+    }
+    writePng(dir / "adam7.png", 9, 7, PNG_COLOR_TYPE_RGB, 8, rows, {}, {}, nullptr, PNG_INTERLACE_ADAM7);
+    auto adam7 = loadImage(dir / "adam7", 8);
+    ASSERT_TRUE(adam7);
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 9; ++x)
+            ASSERT_EQ(adam7->pixel(x, y), rgbAt(8, x * 20, y * 30, 99)) << x << "," << y;
 
     // 16-bit samples keep their high byte.
     writePng(dir / "deep.png", 1, 1, PNG_COLOR_TYPE_RGB, 16, {{0x12, 0xFF, 0xAB, 0x01, 0x00, 0x80}});
