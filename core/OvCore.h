@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "QiFont.h"
 class QiRaster;
 class QigInterface;
 
@@ -64,11 +65,24 @@ public:
     // plug-ins are loaded only when allowPlugins (never for folders a remote
     // client names, unless the program allows it).
     bool scanFolder(const char *folder, const char *prefix, bool allowPlugins);
+    // Takes ownership of a renderer (plug-ins) and registers it.
+    bool adoptRenderer(OvPatternRenderer *renderer);
 
     // Generator options.
     bool getGenValues(QiParams &out);
     bool getGenOptions(std::vector<QiParams> &out);
     bool rescanFormats();
+
+    // Title overlay: the title, the video format and an optional extra line,
+    // drawn only while "OutputTitling" is on. Render thread.
+    void drawTitle(const char *title, const char *extra, QiRaster *raster);
+    // Caption fonts: 0-2 eterna at 16/24/32 pt, 3 plexifont 72 pt,
+    // 4 spincycle 72 pt. Null before start. Render thread.
+    QiFont *font(int index) const;
+    static constexpr int kFontCount = 5;
+    static constexpr int kTitleFont = 1;
+    static constexpr int kLabelFont = 0;
+    static constexpr int kDisplayFont = 3;
 
     // Render-thread wake-up (the raster's callback).
     void wake();
@@ -100,6 +114,7 @@ private:
     std::unique_lock<std::mutex> tableLock();
 
     QiRaster *m_raster = nullptr;
+    std::unique_ptr<QiFont> m_fonts[kFontCount];
     std::string m_fontFolder = ".";
     std::string m_dataFolder = ".";
     std::unique_ptr<QigInterface> m_wake;

@@ -1,5 +1,6 @@
 // The pattern catalogue: renderer registry and alias table.
 #include "OvCore.h"
+#include "FolderScanner.h"
 #include "QiLog.h"
 
 bool OvCore::registerRenderer(OvPatternRenderer *renderer)
@@ -90,7 +91,20 @@ bool OvCore::getPatternOpts(const char *name, std::vector<QiParams> &out)
     return true;
 }
 
-void OvCore::loadFonts()
+bool OvCore::adoptRenderer(OvPatternRenderer *renderer)
 {
-    // Caption fonts arrive with the text renderer.
+    {
+        std::unique_lock<std::mutex> lock = tableLock();
+        m_owned.emplace_back(renderer);
+    }
+    return registerRenderer(renderer);
 }
+
+bool OvCore::scanFolder(const char *folder, const char *prefix, bool allowPlugins)
+{
+    FolderScanner scanner(this, folder ? folder : "", prefix ? prefix : "");
+    scanner.scan(allowPlugins);
+    scanner.makeAliases();
+    return true;
+}
+

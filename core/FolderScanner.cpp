@@ -1,0 +1,152 @@
+#include "FolderScanner.h"
+
+#include "OvCore.h"
+#include "QiImageFiles.h"
+#include "QiLog.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+namespace {
+
+// Frame numbers index a list: a file called x~99999999.png must not make the
+// scanner allocate millions of empty slots.
+constexpr uint32_t kMaxFrames = 10000;
+
+uint32_t leadingNumber(const std::string &s, size_t from)
+{
+    uint64_t v = 0;
+    for (size_t i = from; i < s.size() && isdigit(static_cast<unsigned char>(s[i])); ++i) {
+        v = v * 10 + static_cast<uint64_t>(s[i] - '0');
+        if (v > 0xFFFFFFFFu)
+            return 0xFFFFFFFFu;
+    }
+    return static_cast<uint32_t>(v);
+}
+
+} // namespace
+
+FolderScanner::FolderScanner(OvCore *engine, const std::string &folder, const std::string &prefix)
+    : m_engine(engine), m_folder(folder), m_prefix(prefix)
+{
+}
+
+void FolderScanner::parseName(const std::string &fileName, std::string &base, uint32_t &vres, uint32_t &frame)
+{
+    std::string rest = fileName;
+    size_t dot = rest.rfind('.');
+    if (dot != std::string::npos)
+        rest.resize(dot);
+    frame = 0;
+    size_t tilde = rest.rfind('~');
+    if (tilde != std::string::npos) {
+        frame = leadingNumber(rest, tilde + 1);
+        rest.resize(tilde);
+    }
+    vres = 0;
+    size_t dash = rest.rfind('-');
+    if (dash != std::string::npos && dash + 1 < rest.size() && isdigit(static_cast<unsigned char>(rest[dash + 1]))) {
+        vres = leadingNumber(rest, dash + 1);
+        if (vres < 480)
+            vres = 0;
+        rest.resize(dash);
+    }
+    base = rest;
+}
+
+void FolderScanner::processFile(const std::string &fileName)
+{
+    std::string base;
+    uint32_t vres, frame;
+    parseName(fileName, base, vres, frame);
+    if (frame >= kMaxFrames) {
+        qiLog(1, "%s: frame number %u of %s out of range, skipped\n", "FolderScanner::processFile", frame,
+              fileName.c_str());
+        return;
+    }
+    std::vector<std::string> &frames = m_images[base][vres];
+    if (frames.size() < frame + 1)
+        frames.resize(frame + 1);
+    frames[frame] = fileName;
+    qiLog(2, "%s: %s.%d.%d %s\n", "FolderScanner::processFile", base.c_str(), static_cast<int>(vres),
+          static_cast<int>(frame), fileName.c_str());
+}
+
+void FolderScanner::addPattern(const std::string &path)
+{
+    void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module)
+        return;
+    auto entry = reinterpret_cast<OvRendererFactory>(dlsym(module, "OvpMain"));
+    if (!entry) {
+        dlclose(module);
+        return;
+    }
+    qiLog(2, "%s: adding pattern %s\n", "FolderScanner::addPattern", path.c_str());
+    OvPatternRenderer *r = entry();
+    if (r)
+        m_engine->adoptRenderer(r); // the module stays loaded for good
+}
+
+void FolderScanner::scan(bool allowPlugins)
+{
+    DIR *dir = opendir(m_folder.c_str());
+    if (!dir)
+        return;
+    while (dirent *e = readdir(dir)) {
+        std::string name = e->d_name;
+        std::string path = m_folder + "/" + name;
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        size_t dot = name.rfind('.');
+        if (dot != std::string::npos && name.compare(dot, std::string::npos, ".ovp") == 0) {
+            if (allowPlugins)
+                addPattern(path);
+            else
+                qiLog(1, "%s: plug-in %s not loaded: plug-ins from this folder are not allowed\n",
+                      "FolderScanner::scan", path.c_str());
+            continue;
+        }
+        int32_t w, h;
+        bool ycc;
+        if (imageInfo(path, w, h, ycc))
+            processFile(name);
+    }
+    closedir(dir);
+}
+
+QiParams FolderScanner::aliasParams(const std::string &base) const
+{
+    QiParams p;
+    auto it = m_images.find(base);
+    if (it == m_images.end())
+        return p;
+    p.set("Pattern", "ImageFile");
+    p.set("Name", base);
+    p.set("Folder", m_folder);
+    p.set("Anchor", "MC");
+    p.setInt("nVres", static_cast<int32_t>(it->second.size()));
+    int i = 0;
+    for (const auto &res : it->second) {
+        p.setInt("vres" + std::to_string(i++), static_cast<int32_t>(res.first));
+        std::string r = std::to_string(res.first);
+        p.setInt("nF" + r, static_cast<int32_t>(res.second.size()));
+        for (size_t f = 0; f < res.second.size(); ++f)
+            p.set("r" + r + "-f" + std::to_string(f), res.second[f]);
+    }
+    return p;
+}
+
+void FolderScanner::makeAliases()
+{
+    for (const auto &img : m_images) {
+        QiParams p = aliasParams(img.first);
+        std::string alias = m_prefix + img.first;
+        m_engine->makeAlias(alias.c_str(), p);
+        p.dump(alias.c_str());
+    }
+}

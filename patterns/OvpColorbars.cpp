@@ -1,0 +1,119 @@
+#include "OvpColorbars.h"
+
+#include "OvCore.h"
+#include "OvLevels.h"
+#include "QiOptEnum.h"
+#include "QiOptInt.h"
+#include "QiRaster.h"
+
+namespace {
+
+const char *const kStyles[] = {"smpte", "fullfield", "splitfield", "3split", nullptr};
+enum Style { Smpte, FullField, SplitField, ThreeSplit };
+
+QiOptEnum g_style("Style", "The style of colorbars to render", 0, kStyles);
+QiOptInt g_brightness("Brightness", "The brightness value of the colorbars", 75, 0, 100);
+const QiOption *const g_options[] = {&g_style, &g_brightness, nullptr};
+
+// Recomputed in full by every render before use.
+uint64_t g_bars[7];
+uint64_t g_castellations[7];
+uint64_t g_chips[6]; // -I, white, +Q, background, pluge below, pluge above
+
+void computeColours(const QiRaster &r, int32_t brightness)
+{
+    const uint32_t k = static_cast<uint32_t>(r.blackLevel());
+    const uint32_t l = static_cast<uint32_t>(ovPercent(r, brightness));
+    const int s = r.bits() - 8;
+    auto fixed = [&](uint32_t red, uint32_t green, uint32_t blue) {
+        return r.pack(red << s, green << s, blue << s);
+    };
+    const uint64_t grey = r.pack(l, l, l), yellow = r.pack(l, l, k), cyan = r.pack(k, l, l),
+                   green = r.pack(k, l, k), magenta = r.pack(l, k, l), red = r.pack(l, k, k),
+                   blue = r.pack(k, k, l), black = r.pack(k, k, k);
+    const uint64_t bars[7] = {grey, yellow, cyan, green, magenta, red, blue};
+    const uint64_t cast[7] = {blue, black, magenta, black, cyan, black, grey};
+    const uint64_t chips[6] = {fixed(0, 16, 64), grey, fixed(32, 0, 96), black, fixed(7, 7, 7), fixed(25, 25, 25)};
+    for (int i = 0; i < 7; ++i) {
+        g_bars[i] = bars[i];
+        g_castellations[i] = cast[i];
+    }
+    for (int i = 0; i < 6; ++i)
+        g_chips[i] = chips[i];
+}
+
+// Bar i of seven across the width, drawn over rows y .. y+h-1; reversed puts
+// bar i where bar 6-i would be.
+void drawBars(QiRaster &r, const uint64_t *colours, int32_t y, int32_t h, bool reversed)
+{
+    const int32_t w = r.width();
+    for (int i = 0; i < 7; ++i) {
+        int slot = reversed ? 6 - i : i;
+        int32_t x0 = slot * w / 7, x1 = (slot + 1) * w / 7;
+        r.fillRect(colours[i], x0, y, x1 - x0, h);
+    }
+}
+
+} // namespace
+
+OvpColorbars::OvpColorbars() : OvPatternRenderer(g_options, "$Revision: 1.13 $") {}
+
+bool OvpColorbars::registerAliases(OvCore *engine)
+{
+    QiParams p;
+    p.set("Pattern", name());
+    p.set("Style", "fullfield");
+    engine->makeAlias("fullfield", p);
+    p.set("Style", "splitfield");
+    engine->makeAlias("splitfield", p);
+    p.set("Style", "3split");
+    engine->makeAlias("3split", p);
+    p.set("Style", "smpte");
+    engine->makeAlias("SMPTEBars", p);
+    return true;
+}
+
+bool OvpColorbars::render(OvCore *engine, QiRaster *raster, const QiParams &params)
+{
+    unsigned style = g_style.defaultIndex();
+    g_style.read(params, style);
+    const int32_t brightness = g_brightness.read(params);
+
+    raster->setBufferCount(1);
+    raster->setTextBlendMode(0);
+    computeColours(*raster, brightness);
+
+    QiRaster &r = *raster;
+    const int32_t w = r.width(), h = r.height();
+    switch (style) {
+    case FullField:
+        drawBars(r, g_bars, 0, h, false);
+        break;
+    case SplitField:
+        drawBars(r, g_bars, 0, h / 2, false);
+        drawBars(r, g_bars, h / 2, h - h / 2, true);
+        break;
+    case ThreeSplit:
+        drawBars(r, g_bars, 0, h / 3, false);
+        drawBars(r, g_bars, h / 3, (2 * h) / 3 - h / 3, true);
+        drawBars(r, g_bars, (2 * h) / 3, h - (2 * h) / 3, false);
+        break;
+    default: {
+        const int32_t top = h * 6 / 10, y0 = (8 * h) / 10;
+        drawBars(r, g_bars, 0, top, false);
+        drawBars(r, g_castellations, top, y0 - top, false);
+        r.fillRect(g_chips[3], 0, y0, w, h - y0);
+        for (int i = 0; i < 3; ++i) {
+            int32_t x0 = i * w / 6, x1 = (i + 1) * w / 6;
+            r.fillRect(g_chips[i], x0, y0, x1 - x0, h - y0);
+        }
+        r.fillRect(g_chips[4], (15 * w) / 21, y0, (16 * w) / 21 - (15 * w) / 21, h - y0);
+        r.fillRect(g_chips[5], (17 * w) / 21, y0, (18 * w) / 21 - (17 * w) / 21, h - y0);
+        break;
+    }
+    }
+
+    engine->drawTitle(name(), nullptr, raster);
+    raster->render(0, false);
+    return true;
+}

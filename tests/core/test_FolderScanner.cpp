@@ -1,0 +1,133 @@
+#include "FakeRaster.h"
+#include "FolderScanner.h"
+#include "OvCore.h"
+#include "QiImage.h"
+#include "QiLog.h"
+#include "StdioOutput.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ImageFileDouble : public OvPatternRenderer {
+public:
+    ImageFileDouble() : OvPatternRenderer(nullptr, "$Revision: 1.6 $") {}
+    const char *name() const override { return "ImageFile"; }
+    bool render(OvCore *, QiRaster *, const QiParams &) override { return true; }
+};
+OvPatternRenderer *makeImageFile() { return new ImageFileDouble; }
+
+std::string value(const QiParams &p, const std::string &key)
+{
+    const char *v = nullptr;
+    return p.get(key, v) ? std::string(v) : std::string("<absent>");
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/orvane-scan-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+void writePng(const fs::path &p)
+{
+    QiImage img(4, 2, 8);
+    img.fill(img.pack(10, 20, 30));
+    ASSERT_TRUE(img.savePng(p.c_str())) << p;
+}
+
+} // namespace
+
+TEST(FolderScanner, FileNamesSplitIntoBaseResolutionAndFrame)
+{
+    struct {
+        const char *file, *base;
+        uint32_t vres, frame;
+    } cases[] = {
+        {"Gamma22.png", "Gamma22", 0, 0},     {"Gamma22-2160.png", "Gamma22", 2160, 0},
+        {"Sweep-1080~3.png", "Sweep", 1080, 3}, {"Test-100.png", "Test", 0, 0},
+        {"Test-abc.png", "Test-abc", 0, 0},   {"a-b-720.jpg", "a-b", 720, 0},
+        {"noext", "noext", 0, 0},             {"x~y.png", "x", 0, 0},
+        {"clip-480~12.ovi", "clip", 480, 12}, {"v-479.png", "v", 0, 0},
+    };
+    for (auto &c : cases) {
+        std::string base;
+        uint32_t vres = 99, frame = 99;
+        FolderScanner::parseName(c.file, base, vres, frame);
+        EXPECT_EQ(base, c.base) << c.file;
+        EXPECT_EQ(vres, c.vres) << c.file;
+        EXPECT_EQ(frame, c.frame) << c.file;
+    }
+}
+
+TEST(FolderScanner, ScanMakesOneAliasPerBaseName)
+{
+    auto old = swapLogOutput(std::make_unique<StdioOutput>(stdout, false, 1));
+    TempDir dir;
+    for (const char *f : {"A.png", "A-1080.png", "A-1080~1.png", "A-2160.png", "Test-100.png", "Test-abc.png",
+                          "Gap-720~2.png"})
+        writePng(dir.path / f);
+    std::ofstream(dir.path / "Plugin.OVP") << "not a module";
+    std::ofstream(dir.path / "notes.txt") << "hello";
+    fs::create_directory(dir.path / "sub.png");
+
+    FakeRaster raster;
+    OvCore core;
+    core.start(&raster, nullptr, {makeImageFile});
+    core.scanFolder(dir.path.c_str(), "user/", false);
+
+    QiParams list;
+    core.listPatterns(list);
+    EXPECT_EQ(value(list, "user/A"), "Alias/ImageFile");
+    EXPECT_EQ(value(list, "user/Test"), "Alias/ImageFile");
+    EXPECT_EQ(value(list, "user/Test-abc"), "Alias/ImageFile");
+    EXPECT_EQ(value(list, "user/Gap"), "Alias/ImageFile");
+    EXPECT_FALSE(list.has("user/Plugin"));
+    EXPECT_FALSE(list.has("user/notes"));
+    EXPECT_FALSE(list.has("user/sub"));
+    EXPECT_EQ(list.size(), 5u);
+
+    // The alias's stored parameters reach the renderer's request.
+    FolderScanner scanner(&core, dir.path.string(), "user/");
+    scanner.scan(false);
+    QiParams a = scanner.aliasParams("A");
+    EXPECT_EQ(value(a, "Pattern"), "ImageFile");
+    EXPECT_EQ(value(a, "Name"), "A");
+    EXPECT_EQ(value(a, "Folder"), dir.path.string());
+    EXPECT_EQ(value(a, "Anchor"), "MC");
+    EXPECT_EQ(value(a, "nVres"), "3");
+    EXPECT_EQ(value(a, "vres0"), "0");
+    EXPECT_EQ(value(a, "vres1"), "1080");
+    EXPECT_EQ(value(a, "vres2"), "2160");
+    EXPECT_EQ(value(a, "nF0"), "1");
+    EXPECT_EQ(value(a, "nF1080"), "2");
+    EXPECT_EQ(value(a, "nF2160"), "1");
+    EXPECT_EQ(value(a, "r0-f0"), "A.png");
+    EXPECT_EQ(value(a, "r1080-f0"), "A-1080.png");
+    EXPECT_EQ(value(a, "r1080-f1"), "A-1080~1.png");
+    EXPECT_EQ(value(a, "r2160-f0"), "A-2160.png");
+    EXPECT_EQ(a.size(), 4u + 1 + 3 + 3 + 4);
+
+    QiParams gap = scanner.aliasParams("Gap");
+    EXPECT_EQ(value(gap, "nF720"), "3");
+    EXPECT_EQ(value(gap, "r720-f0"), "") << "missing frames are empty";
+    EXPECT_EQ(value(gap, "r720-f2"), "Gap-720~2.png");
+
+    core.removeAliases("user/");
+    QiParams none;
+    core.listPatterns(none);
+    EXPECT_EQ(none.size(), 1u);
+    core.shutdown();
+    swapLogOutput(std::move(old));
+}
