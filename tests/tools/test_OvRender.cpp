@@ -1,0 +1,117 @@
+#include "QiImageFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+};
+
+Outcome run(const std::string &args, const std::string &env = "")
+{
+    std::string cmd = env + " " ORVANE_RENDER " " + args + " 2>&1";
+    FILE *p = popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    int st = pclose(p);
+    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/orvane-render-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+std::string slurp(const fs::path &p)
+{
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+} // namespace
+
+TEST(OvRender, WritesTheFrameWordsTheSnapshotAndTheBoardFrame)
+{
+    TempDir dir;
+    fs::path ovi = dir.path / "bars.ovi", raw = dir.path / "bars.raw", png = dir.path / "bars.png";
+    Outcome r = run("-o " + ovi.string() + " -o " + raw.string() + " -o " + png.string() +
+                " Pattern=Colorbars 'VideoFormat=720p 59.94'");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Info: pattern rendered Colorbars in time "), std::string::npos) << r.out;
+
+    auto img = loadImage((dir.path / "bars").string(), 10);
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->width(), 1280);
+    EXPECT_EQ(img->height(), 720);
+    EXPECT_EQ(img->bits(), 10);
+    EXPECT_EQ(img->pixel(0, 0), img->pack(721, 721, 721));
+    EXPECT_EQ(img->pixel(1279, 0), img->pack(64, 64, 721));
+
+    std::string json = slurp(dir.path / "bars.json");
+    EXPECT_NE(json.find("\"width\": 1280"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"videoFormat\": \"720p 59.94\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"layout\": \"v210\""), std::string::npos) << json;
+    EXPECT_EQ(fs::file_size(raw), 3456u * 720u) << "v210 rows of 1280 pixels are 3456 bytes";
+    EXPECT_GT(fs::file_size(png), 1000u);
+}
+
+TEST(OvRender, RefusesUnknownPatternsAndFormats)
+{
+    Outcome a = run("Pattern=NoSuchPattern");
+    EXPECT_EQ(a.status, 1);
+    EXPECT_NE(a.out.find("unknown pattern 'NoSuchPattern'"), std::string::npos) << a.out;
+    Outcome b = run("Pattern=Colorbars 'VideoFormat=1080p 61'");
+    EXPECT_EQ(b.status, 1);
+    EXPECT_NE(b.out.find("no video format '1080p 61'"), std::string::npos) << b.out;
+    Outcome c = run("--help");
+    EXPECT_EQ(c.status, 0);
+    EXPECT_NE(c.out.find("--repeat"), std::string::npos);
+    Outcome d = run("-o x.bmp Pattern=Colorbars");
+    EXPECT_EQ(d.status, 2);
+}
+
+TEST(OvRender, BoardStartingStateFollowsTheEnvironmentAndRepeatRendersAgain)
+{
+    TempDir dir;
+    fs::path raw = dir.path / "f.raw";
+    // NTV2 format 4 is 720p 59.94; frame-buffer format 2 is 8-bit ARGB (BGRA bytes).
+    Outcome r = run("--repeat 3 -o " + raw.string() + " Pattern=fullfield", "ORVANE_SIM_KONA=videoformat=4,fbf=2");
+    ASSERT_EQ(r.status, 0) << r.out;
+    size_t count = 0;
+    for (size_t pos = r.out.find("pattern rendered"); pos != std::string::npos;
+         pos = r.out.find("pattern rendered", pos + 1))
+        ++count;
+    EXPECT_EQ(count, 3u);
+    std::string json = slurp(dir.path / "f.json");
+    EXPECT_NE(json.find("\"layout\": \"bgra\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"sequence\": 3"), std::string::npos) << json;
+    std::ifstream in(raw, std::ios::binary);
+    unsigned char px[4];
+    in.read(reinterpret_cast<char *>(px), 4);
+    // 75% grey at 8 bits: 721 >> 2 = 180, written B, G, R, A.
+    EXPECT_EQ(px[0], 180);
+    EXPECT_EQ(px[1], 180);
+    EXPECT_EQ(px[2], 180);
+    EXPECT_EQ(px[3], 255);
+}
