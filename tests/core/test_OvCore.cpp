@@ -30,6 +30,7 @@ public:
         p.set("Pattern", name());
         p.set("Size", "42");
         engine->makeAlias("Big", p);
+        engine->makeAlias("Raster", p);
         return true;
     }
     bool render(OvCore *, QiRaster *raster, const QiParams &params) override
@@ -77,8 +78,21 @@ class Other : public OvPatternRenderer {
 public:
     Other() : OvPatternRenderer(nullptr, "$Revision: 1.0 $") {}
     const char *name() const override { return "Other"; }
+    bool registerAliases(OvCore *engine) override
+    {
+        QiParams p;
+        p.set("Pattern", name());
+        engine->makeAlias("Raster", p); // registered later: replaces Dummy's
+        return true;
+    }
     bool render(OvCore *, QiRaster *, const QiParams &) override { return true; }
 };
+
+std::string value(const QiParams &p, const char *key)
+{
+    const char *v = nullptr;
+    return p.get(key, v) ? std::string(v) : std::string("<absent>");
+}
 
 OvPatternRenderer *makeDummy() { return new Dummy; }
 OvPatternRenderer *makeOther() { return new Other; }
@@ -346,7 +360,7 @@ TEST_F(Engine, ManyThreadsPostAndWait)
     EXPECT_GT(waited.load(), 0);
     QiParams listed;
     core.listPatterns(listed);
-    EXPECT_EQ(listed.size(), 3u);
+    EXPECT_EQ(listed.size(), 4u);
 }
 
 TEST_F(Engine, CatalogueListsPatternsAndAliases)
@@ -358,6 +372,8 @@ TEST_F(Engine, CatalogueListsPatternsAndAliases)
     EXPECT_STREQ(v, "$Revision: 9.9 $");
     ASSERT_TRUE(list.get("Big", v));
     EXPECT_STREQ(v, "Alias/Dummy");
+    ASSERT_TRUE(list.get("Raster", v));
+    EXPECT_STREQ(v, "Alias/Other") << "a later alias of the same name replaces the earlier";
 
     QiParams alias = pattern("Big");
     EXPECT_FALSE(core.makeAlias("Huge", alias)) << "aliases of aliases are refused";
@@ -374,6 +390,21 @@ TEST_F(Engine, CatalogueListsPatternsAndAliases)
     core.listPatterns(none);
     EXPECT_EQ(none.size(), 2u);
 
+    // A renderer registered again under the same name, in any case, replaces
+    // the first in the registry but both stay in the renderer list.
+    class Again : public OvPatternRenderer {
+    public:
+        Again() : OvPatternRenderer(nullptr, "$Revision: 2 $") {}
+        const char *name() const override { return "OTHER"; }
+        bool render(OvCore *, QiRaster *, const QiParams &) override { return true; }
+    };
+    core.adoptRenderer(new Again);
+    QiParams again;
+    core.listPatterns(again);
+    EXPECT_EQ(value(again, "OTHER"), "$Revision: 2 $");
+    EXPECT_FALSE(again.has("Other"));
+    EXPECT_EQ(core.renderers().size(), 3u);
+
     std::vector<QiParams> opts;
     EXPECT_TRUE(core.getPatternOpts("DUMMY", opts));
     ASSERT_EQ(opts.size(), 2u);
@@ -383,13 +414,6 @@ TEST_F(Engine, CatalogueListsPatternsAndAliases)
     EXPECT_FALSE(core.getPatternOpts("Big", none2));
 }
 
-namespace {
-std::string value(const QiParams &p, const char *key)
-{
-    const char *v = nullptr;
-    return p.get(key, v) ? std::string(v) : std::string("<absent>");
-}
-} // namespace
 
 TEST_F(Engine, MuteGatesAndGatingColourReachTheCoder)
 {
