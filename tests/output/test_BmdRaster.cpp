@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -202,6 +203,22 @@ TEST(BmdRaster, PixelFormatsAndTheirFrames)
         EXPECT_EQ(countCalls("CreateVideoFrame("), 1);
         EXPECT_TRUE(changed || c.generic == 0) << c.generic;
     }
+
+    // r210 rows start every device row (3072 bytes at 720 pixels), not
+    // every 4 * 720 bytes.
+    ASSERT_TRUE(raster.setOutputPixelFormat(1));
+    raster.fill(0);
+    raster.setPixelRgb(0, 1, 1023, 0, 0);
+    raster.setPixelRgb(719, 1, 0, 0, 1023);
+    ASSERT_TRUE(raster.render(0, false));
+    const uint8_t *staging = raster.stagingBuffer(0);
+    ASSERT_NE(staging, nullptr);
+    const uint8_t red[4] = {0xFF, 0xF0, 0x00, 0x00}, blue[4] = {0xC0, 0x00, 0x03, 0xFF}, black[4] = {0xC0, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(staging + 3072, red, 4), 0);
+    EXPECT_EQ(std::memcmp(staging + 3072 + 719 * 4, blue, 4), 0);
+    const uint8_t zero[4] = {0, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(staging + 2880, zero, 4), 0) << "the padding of row 0 stays as allocated";
+    EXPECT_EQ(std::memcmp(staging + 2876, black, 4), 0);
 
     // No packing for the others: no frame, nothing rendered, nothing shown.
     LogCapture log;
