@@ -159,9 +159,9 @@ void rgb10Row(const uint64_t *src, int32_t width, uint8_t *dst, const Unpack &u,
 // closer than that are marked and recomputed in double precision, which
 // keeps the output byte-identical to the definition.
 
-constexpr int kFrac = 20;
-constexpr int32_t kOne = 1 << kFrac;
-constexpr int32_t kFracMask = kOne - 1;
+// Fraction bits: 20 for 10-bit inputs, 22 for 8-bit ones; either keeps
+// every sum below 2^31.
+constexpr int fracBits(bool tenBit) { return tenBit ? 20 : 22; }
 
 struct YccForm {
     bool formula = false; // else matrix
@@ -176,7 +176,7 @@ struct YccForm {
     const double *k = nullptr; // formula constants
 };
 
-int32_t fixedPoint(double v) { return static_cast<int32_t>(std::llround(std::ldexp(v, kFrac))); }
+int32_t fixedPoint(double v, int frac) { return static_cast<int32_t>(std::llround(std::ldexp(v, frac))); }
 
 YccForm makeYcc(int encoding, bool tenBit, bool exact)
 {
@@ -185,106 +185,161 @@ YccForm makeYcc(int encoding, bool tenBit, bool exact)
     // Indices outside 0..5 are encoding 2 in every respect.
     if (encoding < 0 || encoding > 5)
         encoding = 2;
-    int fi = encoding == 0 ? 0 : encoding == 2 ? 1 : encoding == 4 ? 2 : -1;
+    const int fi = encoding == 0 ? 0 : encoding == 2 ? 1 : encoding == 4 ? 2 : -1;
+    const int frac = fracBits(tenBit);
     f.formula = tenBit && exact && fi >= 0;
+    double w[3][3]; // exact weights of Y, Cb, Cr per component
+    double span[3]; // largest input magnitude each chroma weight meets
     int32_t maxAbs;
     if (f.formula) {
         const double *k = kFormula[fi];
         f.k = k;
         f.centre = 64;
         const double sb = k[3] * 896.0 / 876.0, sr = k[4] * 896.0 / 876.0;
-        for (int c = 0; c < 3; ++c)
-            f.L[c] = fixedPoint(k[c]);
-        f.U[0] = fixedPoint(-sb * k[0]);
-        f.U[1] = fixedPoint(-sb * k[1]);
-        f.U[2] = fixedPoint(sb * (1.0 - k[2]));
-        f.V[0] = fixedPoint(sr * (1.0 - k[0]));
-        f.V[1] = fixedPoint(-sr * k[1]);
-        f.V[2] = fixedPoint(-sr * k[2]);
-        f.offY = fixedPoint(64.5);
-        f.offC = fixedPoint(512.5);
+        const double y[3] = {k[0], k[1], k[2]};
+        const double cb[3] = {-sb * k[0], -sb * k[1], sb * (1.0 - k[2])};
+        const double cr[3] = {sr * (1.0 - k[0]), -sr * k[1], -sr * k[2]};
+        for (int c = 0; c < 3; ++c) {
+            w[0][c] = y[c];
+            w[1][c] = cb[c];
+            w[2][c] = cr[c];
+        }
+        f.offY = fixedPoint(64.5, frac);
+        f.offC = fixedPoint(512.5, frac);
         f.lo = INT_MIN;
         f.hi = INT_MAX;
         f.andMask = 0x3FF;
         maxAbs = 1023 - 64;
+        span[0] = span[1] = span[2] = maxAbs;
     } else {
         const double *m = QiImageCoder::matrixWeights(encoding);
         f.m = m;
         f.centre = 16;
         for (int c = 0; c < 3; ++c) {
-            f.L[c] = fixedPoint(m[c]);
-            f.U[c] = fixedPoint(m[3 + c]);
-            f.V[c] = fixedPoint(m[6 + c]);
+            w[0][c] = m[c];
+            w[1][c] = m[3 + c];
+            w[2][c] = m[6 + c];
         }
-        f.offY = f.offC = fixedPoint(0.5);
+        f.offY = f.offC = fixedPoint(0.5, frac);
         f.addY = 16;
         f.addC = tenBit ? 512 : 128;
         f.lo = 0;
         f.hi = tenBit ? 1023 : 255;
         maxAbs = tenBit ? 1023 - 16 : 255 - 16;
+        span[0] = maxAbs;
+        span[1] = span[2] = 2.0 * maxAbs; // chroma weighs the pair's sum
     }
-    // Six terms at most, each off by half a unit per unit of input.
-    f.margin = 3 * maxAbs + 16;
+    int32_t *dst[3] = {f.L, f.U, f.V};
+    double bound = 0;
+    for (int r = 0; r < 3; ++r) {
+        double err = 0;
+        for (int c = 0; c < 3; ++c) {
+            dst[r][c] = fixedPoint(w[r][c], frac);
+            err += std::fabs(dst[r][c] - std::ldexp(w[r][c], frac)) * span[r];
+        }
+        bound = std::max(bound, err);
+    }
+    // The weights' rounding moves a sum by at most bound units; the double
+    // evaluation is off by far less than the 16 units of slack.
+    f.margin = static_cast<int32_t>(std::ceil(bound)) + 16;
     return f;
 }
 
 struct YccRow {
     int32_t *y0, *cb, *y1, *cr;
-    uint8_t *near;
+    int32_t *near;
 };
 
-inline int32_t truncFixed(int32_t t) { return (t >> kFrac) - (t >> 31); }
-
-inline int32_t isNear(int32_t t, int32_t margin)
+template <int Frac>
+inline int32_t truncFixed(int32_t t)
 {
-    return (((t & kFracMask) + margin) & kFracMask) <= 2 * margin;
+    return (t >> Frac) - (t >> 31);
 }
 
-template <bool Pair>
-[[gnu::always_inline]] inline void yccPassImpl(const uint64_t *src, int32_t pairs, const Unpack &u,
-                                               const YccForm &f, const YccRow &o)
+template <int Frac>
+inline int32_t isNear(int32_t t, int32_t margin)
 {
+    constexpr int32_t fracMask = (1 << Frac) - 1;
+    return (((t & fracMask) + margin) & fracMask) <= 2 * margin;
+}
+
+// One row of pairs. first/second: the low 32 bits of each pair's pixel words
+// (all of a word at Bits <= 10). Bits and OutBits are constants so every
+// shift is a vector shift by an immediate.
+template <int Bits, int OutBits>
+[[gnu::always_inline]] inline void yccPassImpl(const uint32_t *__restrict first, const uint32_t *__restrict second,
+                                               int32_t pairs, const Unpack &u, const YccForm &f,
+                                               int32_t *__restrict y0, int32_t *__restrict cb,
+                                               int32_t *__restrict y1, int32_t *__restrict cr,
+                                               int32_t *__restrict near)
+{
+    // The mask comes from the call: a constant one lets GCC narrow the
+    // lanes to 16 bits, which it then fails to vectorize.
+    const uint32_t mask = u.mask;
+    constexpr int up = OutBits > Bits ? OutBits - Bits : 0, down = Bits > OutBits ? Bits - OutBits : 0;
+    constexpr int F = fracBits(OutBits == 10);
+    // All ones when chroma sums both pixels (matrix), zero when it takes
+    // the first only (formula); a select here would stop the vectorizer.
+    const int32_t pair = f.formula ? 0 : -1;
     const int32_t c0 = f.centre;
     const int32_t L0 = f.L[0], L1 = f.L[1], L2 = f.L[2];
     const int32_t U0 = f.U[0], U1 = f.U[1], U2 = f.U[2];
     const int32_t V0 = f.V[0], V1 = f.V[1], V2 = f.V[2];
     const int32_t offY = f.offY, offC = f.offC, margin = f.margin;
     const int32_t addY = f.addY, addC = f.addC, lo = f.lo, hi = f.hi, andMask = f.andMask;
+    const uint32_t kR = u.keep[0], kG = u.keep[1], kB = u.keep[2];
+    const uint32_t cR = u.konst[0], cG = u.konst[1], cB = u.konst[2];
+#pragma GCC ivdep
     for (int32_t k = 0; k < pairs; ++k) {
-        uint32_t r0, g0, b0, r1, g1, b1;
-        components<false>(src[2 * k], u, r0, g0, b0);
-        components<false>(src[2 * k + 1], u, r1, g1, b1);
-        int32_t R0 = static_cast<int32_t>(r0) - c0, G0 = static_cast<int32_t>(g0) - c0,
-                B0 = static_cast<int32_t>(b0) - c0;
-        int32_t R1 = static_cast<int32_t>(r1) - c0, G1 = static_cast<int32_t>(g1) - c0,
-                B1 = static_cast<int32_t>(b1) - c0;
-        int32_t qr = Pair ? R0 + R1 : R0, qg = Pair ? G0 + G1 : G0, qb = Pair ? B0 + B1 : B0;
-        int32_t ty0 = L0 * R0 + L1 * G0 + L2 * B0 + offY;
-        int32_t ty1 = L0 * R1 + L1 * G1 + L2 * B1 + offY;
-        int32_t tcb = U0 * qr + U1 * qg + U2 * qb + offC;
-        int32_t tcr = V0 * qr + V1 * qg + V2 * qb + offC;
-        o.near[k] = static_cast<uint8_t>(isNear(ty0, margin) | isNear(ty1, margin) | isNear(tcb, margin) |
-                                         isNear(tcr, margin));
-        o.y0[k] = std::clamp(truncFixed(ty0) + addY, lo, hi) & andMask;
-        o.y1[k] = std::clamp(truncFixed(ty1) + addY, lo, hi) & andMask;
-        o.cb[k] = std::clamp(truncFixed(tcb) + addC, lo, hi) & andMask;
-        o.cr[k] = std::clamp(truncFixed(tcr) + addC, lo, hi) & andMask;
+        const uint32_t w0 = first[k], w1 = second[k];
+        const uint32_t r0 = ((((w0 >> (2 * Bits)) & mask & kR) | cR) << up) >> down;
+        const uint32_t g0 = ((((w0 >> Bits) & mask & kG) | cG) << up) >> down;
+        const uint32_t b0 = (((w0 & mask & kB) | cB) << up) >> down;
+        const uint32_t r1 = ((((w1 >> (2 * Bits)) & mask & kR) | cR) << up) >> down;
+        const uint32_t g1 = ((((w1 >> Bits) & mask & kG) | cG) << up) >> down;
+        const uint32_t b1 = (((w1 & mask & kB) | cB) << up) >> down;
+        const int32_t R0 = static_cast<int32_t>(r0) - c0, G0 = static_cast<int32_t>(g0) - c0,
+                      B0 = static_cast<int32_t>(b0) - c0;
+        const int32_t R1 = static_cast<int32_t>(r1) - c0, G1 = static_cast<int32_t>(g1) - c0,
+                      B1 = static_cast<int32_t>(b1) - c0;
+        // Matrix chroma weighs both pixels alike; the formula takes the first.
+        const int32_t qr = R0 + (R1 & pair), qg = G0 + (G1 & pair), qb = B0 + (B1 & pair);
+        const int32_t ty0 = L0 * R0 + L1 * G0 + L2 * B0 + offY;
+        const int32_t ty1 = L0 * R1 + L1 * G1 + L2 * B1 + offY;
+        const int32_t tcb = U0 * qr + U1 * qg + U2 * qb + offC;
+        const int32_t tcr = V0 * qr + V1 * qg + V2 * qb + offC;
+        near[k] = isNear<F>(ty0, margin) | isNear<F>(ty1, margin) | isNear<F>(tcb, margin) |
+                  isNear<F>(tcr, margin);
+        y0[k] = std::clamp(truncFixed<F>(ty0) + addY, lo, hi) & andMask;
+        y1[k] = std::clamp(truncFixed<F>(ty1) + addY, lo, hi) & andMask;
+        cb[k] = std::clamp(truncFixed<F>(tcb) + addC, lo, hi) & andMask;
+        cr[k] = std::clamp(truncFixed<F>(tcr) + addC, lo, hi) & andMask;
     }
 }
 
+#define OV_YCC_PASS(NAME, BITS, OUT)                                                                            \
+    __attribute__((target_clones("avx2", "default"))) void NAME(                                               \
+        const uint32_t *first, const uint32_t *second, int32_t pairs, const Unpack &u, const YccForm &f,       \
+        const YccRow &o)                                                                                       \
+    {                                                                                                          \
+        yccPassImpl<BITS, OUT>(first, second, pairs, u, f, o.y0, o.cb, o.y1, o.cr, o.near);                    \
+    }
 // Built for AVX2 as well; the loader picks the variant the processor runs.
-__attribute__((target_clones("avx2", "default"))) void yccPassMatrix(const uint64_t *src, int32_t pairs,
-                                                                      const Unpack &u, const YccForm &f,
-                                                                      const YccRow &o)
-{
-    yccPassImpl<true>(src, pairs, u, f, o);
-}
+OV_YCC_PASS(yccPass10to10, 10, 10)
+OV_YCC_PASS(yccPass10to8, 10, 8)
+OV_YCC_PASS(yccPass8to10, 8, 10)
+OV_YCC_PASS(yccPass8to8, 8, 8)
+#undef OV_YCC_PASS
 
-__attribute__((target_clones("avx2", "default"))) void yccPassFormula(const uint64_t *src, int32_t pairs,
-                                                                       const Unpack &u, const YccForm &f,
-                                                                       const YccRow &o)
+// The low 32 bits of the pixel words of each pair's first and second pixel.
+__attribute__((target_clones("avx2", "default"))) void lowWords(const uint64_t *__restrict src, int32_t pairs,
+                                                                 uint32_t *__restrict first,
+                                                                 uint32_t *__restrict second)
 {
-    yccPassImpl<false>(src, pairs, u, f, o);
+    for (int32_t k = 0; k < pairs; ++k) {
+        first[k] = static_cast<uint32_t>(src[2 * k]);
+        second[k] = static_cast<uint32_t>(src[2 * k + 1]);
+    }
 }
 
 // The defined double-precision arithmetic for one pair.
@@ -332,26 +387,28 @@ void yccReference(uint64_t p0, uint64_t p1, const Unpack &u, const YccForm &f, i
 // Y0 Cb Y1 Cr of every pair of one row; pixel positions past the row repeat
 // its last pixel.
 void yccRow(const uint64_t *src, int32_t width, int32_t pairs, const Unpack &u, const YccForm &f,
-            const YccRow &o)
+            const YccRow &o, uint32_t *words)
 {
-    const int32_t full = std::min(pairs, width / 2);
-    uint64_t tail[8];
-    const int32_t tailPairs = pairs - full;
-    for (int32_t i = 0; i < 2 * tailPairs && i < 8; ++i)
-        tail[i] = src[std::min(2 * full + i, width - 1)];
-    auto pass = f.formula ? yccPassFormula : yccPassMatrix;
-    pass(src, full, u, f, o);
-    if (tailPairs > 0) {
-        YccRow t{o.y0 + full, o.cb + full, o.y1 + full, o.cr + full, o.near + full};
-        pass(tail, tailPairs, u, f, t);
+    // words holds 2 * pairs entries: first pixels, then second pixels;
+    // positions past the row repeat its last pixel.
+    uint32_t *first = words, *second = words + pairs;
+    const int32_t whole = std::min(pairs, width / 2);
+    lowWords(src, whole, first, second);
+    for (int32_t k = whole; k < pairs; ++k) {
+        first[k] = static_cast<uint32_t>(src[std::min(2 * k, width - 1)]);
+        second[k] = static_cast<uint32_t>(src[std::min(2 * k + 1, width - 1)]);
     }
+    // The rows of other depths arrive converted to 10 bits.
+    const bool ten = f.tenBit;
+    if (u.sg == 8)
+        (ten ? yccPass8to10 : yccPass8to8)(first, second, pairs, u, f, o);
+    else
+        (ten ? yccPass10to10 : yccPass10to8)(first, second, pairs, u, f, o);
     for (int32_t k = 0; k < pairs; ++k) {
         if (!o.near[k])
             continue;
-        uint64_t p0 = k < full ? src[2 * k] : tail[2 * (k - full)];
-        uint64_t p1 = k < full ? src[2 * k + 1] : tail[2 * (k - full) + 1];
         int32_t v[4];
-        yccReference(p0, p1, u, f, v);
+        yccReference(first[k], second[k], u, f, v);
         o.y0[k] = v[0];
         o.cb[k] = v[1];
         o.y1[k] = v[2];
@@ -372,7 +429,7 @@ void narrowRow(const uint64_t *src, int32_t width, const Unpack &u, uint64_t *ds
 
 struct RowScratch {
     std::vector<int32_t> values;
-    std::vector<uint8_t> near;
+    std::vector<uint32_t> words;
     std::vector<uint64_t> narrow;
 };
 
@@ -524,25 +581,28 @@ void encodeYcc(const QiImage *img, uint8_t flags, const int32_t konst[3], bool t
 {
     Unpack u = makeUnpack(img->bits(), flags, konst, f.tenBit ? 10 : 8);
     Unpack narrowed = u;
-    if (u.wide) {
-        // Components go through narrowRow at 10 bits, overrides applied.
+    // The pair pass knows 8- and 10-bit words; other depths are converted
+    // to 10 bits a row at a time, overrides applied on the way.
+    const bool convert = img->bits() != 8 && img->bits() != 10;
+    if (convert) {
         const int32_t none[3] = {0, 0, 0};
-        Unpack ten = makeUnpack(img->bits(), flags, konst, 10);
-        u = ten;
+        u = makeUnpack(img->bits(), flags, konst, 10);
+        u.wide = true;
         narrowed = makeUnpack(10, 0, none, f.tenBit ? 10 : 8);
     }
     const int32_t w = img->width();
     forRows(threaded, w, img->height(), [&](int32_t y) {
         RowScratch &s = rowScratch();
-        int32_t *v = scratch(s.values, 4 * static_cast<size_t>(pairs));
-        YccRow o{v, v + pairs, v + 2 * pairs, v + 3 * pairs, scratch(s.near, static_cast<size_t>(pairs))};
+        int32_t *v = scratch(s.values, 5 * static_cast<size_t>(pairs));
+        YccRow o{v, v + pairs, v + 2 * pairs, v + 3 * pairs, v + 4 * pairs};
+        uint32_t *words = scratch(s.words, 2 * static_cast<size_t>(pairs));
         const uint64_t *src = img->row(y);
-        if (u.wide) {
+        if (convert) {
             uint64_t *n = scratch(s.narrow, static_cast<size_t>(w));
             narrowRow(src, w, u, n);
-            yccRow(n, w, pairs, narrowed, f, o);
+            yccRow(n, w, pairs, narrowed, f, o, words);
         } else {
-            yccRow(src, w, pairs, u, f, o);
+            yccRow(src, w, pairs, u, f, o, words);
         }
         pack(y, o);
     });
@@ -590,14 +650,16 @@ bool QiImageCoder::encodeV210(uint8_t *buffer, bool exact, int encoding, size_t 
     const int32_t w = img->width();
     const int32_t groups = (w + 5) / 6;
     encodeYcc(img, m_flags, konst, m_threaded, f, 3 * groups, [&](int32_t y, const YccRow &r) {
-        uint8_t *dst = buffer + static_cast<size_t>(y) * rowBytes;
-        for (int32_t g = 0; g < groups; ++g) {
+        uint8_t *__restrict dst = buffer + static_cast<size_t>(y) * rowBytes;
+        const int32_t *__restrict Y0 = r.y0, *__restrict Cb = r.cb, *__restrict Y1 = r.y1, *__restrict Cr = r.cr;
+        const int32_t n = groups;
+        for (int32_t g = 0; g < n; ++g) {
             const int32_t k = 3 * g;
             uint32_t word[4];
-            word[0] = static_cast<uint32_t>(r.cr[k] << 20 | r.y0[k] << 10 | r.cb[k]);
-            word[1] = static_cast<uint32_t>(r.y0[k + 1] << 20 | r.cb[k + 1] << 10 | r.y1[k]);
-            word[2] = static_cast<uint32_t>(r.cb[k + 2] << 20 | r.y1[k + 1] << 10 | r.cr[k + 1]);
-            word[3] = static_cast<uint32_t>(r.y1[k + 2] << 20 | r.cr[k + 2] << 10 | r.y0[k + 2]);
+            word[0] = static_cast<uint32_t>(Cr[k] << 20 | Y0[k] << 10 | Cb[k]);
+            word[1] = static_cast<uint32_t>(Y0[k + 1] << 20 | Cb[k + 1] << 10 | Y1[k]);
+            word[2] = static_cast<uint32_t>(Cb[k + 2] << 20 | Y1[k + 1] << 10 | Cr[k + 1]);
+            word[3] = static_cast<uint32_t>(Y1[k + 2] << 20 | Cr[k + 2] << 10 | Y0[k + 2]);
             std::memcpy(dst + 16 * static_cast<size_t>(g), word, 16);
         }
     });
