@@ -51,6 +51,8 @@ public:
     // Broken-down time: full year, month from 1.
     XmlRpcValue(const std::tm &value) : m_value(value) {}
     XmlRpcValue(const void *bytes, size_t length);
+    explicit XmlRpcValue(ValueArray value) : m_value(std::move(value)) {}
+    explicit XmlRpcValue(ValueStruct value) : m_value(std::move(value)) {}
     // Parses one value at *offset and moves past it; on failure the value
     // stays invalid and *offset is unchanged.
     XmlRpcValue(const std::string &xml, size_t *offset);

@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""Drives the generator's XML-RPC interface with Python's own client.
+
+Usage: remote_client_test.py <ovremote_test_server executable>
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+import xmlrpc.client
+
+SERVER = None
+
+
+def start_server():
+    proc = subprocess.Popen([SERVER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, text=True)
+    line = proc.stdout.readline()
+    gateware = proc.stdout.readline()
+    if not line.startswith("PORT ") or not gateware.startswith("GATEWARE "):
+        proc.kill()
+        raise RuntimeError("server did not start: %r" % line)
+    return proc, int(line.split()[1]), gateware[len("GATEWARE "):].rstrip("\n")
+
+
+class GeneratorOverXmlRpc(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.proc, cls.port, cls.gateware = start_server()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.proc.stdin.close()
+        cls.proc.wait(timeout=10)
+
+    def proxy(self):
+        return xmlrpc.client.ServerProxy("http://127.0.0.1:%d/RPC2" % self.port)
+
+    def test_introspection(self):
+        p = self.proxy()
+        self.assertEqual(p.system.listMethods(), [
+            "GetGenOptions", "GetOrvVersion", "MMCAlias", "PatternOption", "ReadEdid",
+            "RescanFormats", "SetAlias", "SetGen", "system.listMethods", "system.methodHelp",
+            "system.multicall"])
+        self.assertEqual(p.system.methodHelp("SetGen"),
+                         'Generate a Named pattern or set generator parameters.  Pattern can be by '
+                         'string, or by structure {Pattern:"name", ...}')
+        self.assertEqual(p.system.methodHelp("GetOrvVersion"), p.system.methodHelp("GetGenOptions"))
+        with self.assertRaises(xmlrpc.client.Fault) as f:
+            p.foo()
+        self.assertEqual(f.exception.faultCode, -1)
+        self.assertEqual(f.exception.faultString, "foo: unknown method name")
+
+    def test_setgen(self):
+        p = self.proxy()
+        a = p.SetGen("TestBars")
+        b = p.SetGen({"Pattern": "TestBars", "Steps": 8, "Level": 0.5})
+        c = p.SetGen({"Steps": 3})
+        self.assertIsInstance(a, int)
+        self.assertEqual([b, c], [a + 1, a + 2], "consecutive transaction ids")
+        self.assertEqual(p.SetGen(), "bad parameters")
+        self.assertEqual(p.SetGen(7), -1)
+        with self.assertRaises(xmlrpc.client.Fault) as f:
+            p.SetGen({"Log": 5})
+        self.assertEqual(f.exception.faultString, "type error")
+
+    def test_pattern_options(self):
+        p = self.proxy()
+        listing = p.PatternOption()
+        self.assertEqual(listing["TestBars"], "$Revision: 1.14 $")
+        self.assertEqual(listing["Plain"], "$Revision: 2.0 $")
+        opts = p.PatternOption("TestBars")
+        self.assertEqual([o["Name"] for o in opts], ["Steps", "Level"])
+        for o in opts:
+            self.assertTrue(all(isinstance(v, str) for v in o.values()), o)
+        self.assertEqual(p.PatternOption({"Pattern": "TestBars"}), opts)
+        self.assertEqual(p.PatternOption("NoSuch"), "error")
+
+    def test_gen_options(self):
+        gen = self.proxy().GetGenOptions()
+        self.assertEqual(len(gen), 14)
+        for s in gen:
+            self.assertIsInstance(s, dict)
+            self.assertTrue(all(isinstance(v, str) for v in s.values()), s)
+        for key in ("GatingColor_Red", "GateRed", "OutputTitling", "VideoMute", "VideoFormat"):
+            self.assertIn(key, gen[12])
+
+    def test_aliases(self):
+        p = self.proxy()
+        self.assertEqual(p.SetAlias({"AliasName": "py/a", "Pattern": "TestBars", "Steps": 2}), "py/a")
+        self.assertEqual(p.SetAlias({"AliasName": "x" * 100, "Pattern": "TestBars"}), "x" * 80)
+        self.assertEqual(p.SetAlias({"Pattern": "TestBars"}), "no name for alias")
+        self.assertEqual(p.PatternOption()["py/a"], "Alias/TestBars")
+        self.assertIsInstance(p.SetGen("py/a"), int)
+        self.assertEqual(p.MMCAlias({"Prefix": "py", "Path": "flush"}), "flushed py/ aliases")
+        self.assertNotIn("py/a", p.PatternOption())
+        self.assertEqual(p.MMCAlias({"Prefix": "", "Path": "flush"}), "invalid arguments")
+        self.assertEqual(p.MMCAlias("flush"), "flushed mmc aliases")
+        with tempfile.TemporaryDirectory() as d:
+            self.assertEqual(p.MMCAlias(d), "")
+            self.assertEqual(p.MMCAlias({"Prefix": "py", "Path": d}), "")
+
+    def test_version_edid_rescan(self):
+        p = self.proxy()
+        self.assertTrue(self.gateware)
+        self.assertEqual(p.GetOrvVersion(), [{"Software": "317", "Gateware": self.gateware,
+                                              "OS": "Windows [Unknown]",
+                                              "Application": "Application-Version"}])
+        edid = p.ReadEdid()
+        self.assertIsInstance(edid, xmlrpc.client.Binary)
+        self.assertEqual(edid.data, bytes([4, 3, 2, 1]))
+        self.assertEqual(p.RescanFormats(), "Ok")
+
+    def test_multicall(self):
+        p = self.proxy()
+        m = xmlrpc.client.MultiCall(p)
+        m.SetGen("TestBars")
+        m.SetGen("TestBars")
+        m.RescanFormats()
+        m.foo()
+        results = m()
+        first, second, ok = results[0], results[1], results[2]
+        self.assertEqual(second, first + 1)
+        self.assertEqual(ok, "Ok")
+        with self.assertRaises(xmlrpc.client.Fault) as f:
+            results[3]
+        self.assertEqual(f.exception.faultString, "foo: unknown method name")
+
+
+if __name__ == "__main__":
+    SERVER = sys.argv.pop(1)
+    unittest.main(verbosity=2)
