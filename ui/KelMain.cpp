@@ -145,6 +145,18 @@ void KelMain::actSetGen(const QString &text)
         qiLog(3, "%s: couldn't find object for %s\n", "KelMain::actSetGen", text.toLocal8Bit().constData());
         return;
     }
+    // A request that names no pattern only re-renders when it changes an
+    // option; completed with the current parameters it names the pattern on
+    // the output, so "Refresh Current Pattern" draws it again as it is.
+    if (!params->has("Pattern") && m_engine) {
+        QiParams request = *params;
+        QiParams current;
+        if (m_engine->currentParams(current) && current.has("Pattern")) {
+            request.addMissing(current);
+            postRequest(request);
+            return;
+        }
+    }
     postRequest(*params);
 }
 

@@ -73,7 +73,7 @@ struct Env {
         for (char **e = environ; *e; ++e) {
             const char *eq = std::strchr(*e, '=');
             if (eq)
-                vars[std::string(*e, eq)] = eq + 1;
+                vars[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
         }
     }
     Env &set(const std::string &k, const std::string &v)
@@ -113,11 +113,15 @@ public:
             m_pid = -1;
         posix_spawn_file_actions_destroy(&fa);
     }
+    // Asks politely first, so an X server removes its lock and socket.
     ~Process()
     {
         if (running()) {
-            ::kill(m_pid, SIGKILL);
-            wait(5s);
+            ::kill(m_pid, SIGTERM);
+            if (!wait(3s)) {
+                ::kill(m_pid, SIGKILL);
+                wait(5s);
+            }
         }
     }
     Process(const Process &) = delete;

@@ -39,6 +39,8 @@ QApplication *app()
         qputenv("QT_QPA_PLATFORM", "offscreen");
     static QApplication *a = [] {
         initResources();
+        if (auto *existing = qobject_cast<QApplication *>(QCoreApplication::instance()))
+            return existing;
         return new QApplication(argc, argv);
     }();
     return a;
