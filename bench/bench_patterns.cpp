@@ -1,0 +1,125 @@
+// Colour bars: draw + encode per card pixel format at 1920x1080 and
+// 4096x2160 on the simulated Kona board, the presentation, and the whole
+// post-to-present path through the engine. A store-bandwidth run gives the
+// bound the draw is compared with.
+#include "KonaRaster.h"
+#include "OvBuiltins.h"
+#include "OvCore.h"
+#include "OvpColorbars.h"
+#include "QiLog.h"
+#include "SimBoards.h"
+#include "SimKonaBoard.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+class QuietOutput : public QiOutput {
+public:
+    QuietOutput() : QiOutput(-1) {}
+    bool write(const char *, size_t) override { return true; }
+};
+
+struct Quiet {
+    std::unique_ptr<QiOutput> old = swapLogOutput(std::make_unique<QuietOutput>());
+    ~Quiet() { swapLogOutput(std::move(old)); }
+};
+
+// NTV2 video formats: 25 = 1080p 60 (1920x1080), 91 = 4x2048x1080p 25 (4096x2160).
+std::unique_ptr<KonaRaster> konaAt(uint32_t videoFormat, uint32_t fbf)
+{
+    SimBoards::selectKona();
+    SimKonaBoard &b = SimKonaBoard::instance();
+    b.setVideoFormat(videoFormat);
+    for (uint32_t ch = 0; ch < SimKonaBoard::kChannels; ++ch)
+        b.setFrameBufferFormat(ch, fbf);
+    auto r = std::make_unique<KonaRaster>();
+    r->init();
+    return r;
+}
+
+const char *fbfName(int64_t fbf)
+{
+    switch (fbf) {
+    case 0: return "v210";
+    case 1: return "uyvy";
+    case 2: return "bgra";
+    case 7: return "dpx10";
+    case 12: return "rgb24";
+    default: return "?";
+    }
+}
+
+void BM_StoreBandwidth(benchmark::State &state)
+{
+    const size_t words = static_cast<size_t>(state.range(0)) * static_cast<size_t>(state.range(1));
+    std::vector<uint64_t> buf(words, 1);
+    for (auto _ : state) {
+        std::fill(buf.begin(), buf.end(), 0x0123456789ull);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * words * 8));
+}
+
+// Draw + encode: what the render thread spends in Colorbars::render.
+void BM_ColorbarsRender(benchmark::State &state)
+{
+    Quiet quiet;
+    auto raster = konaAt(state.range(0) == 1920 ? 25 : 91, static_cast<uint32_t>(state.range(1)));
+    OvCore core;
+    core.start(raster.get(), nullptr, {});
+    OvpColorbars bars;
+    QiParams p;
+    p.set("Pattern", "Colorbars");
+    for (auto _ : state)
+        bars.render(&core, raster.get(), p);
+    state.SetLabel(fbfName(state.range(1)));
+    core.shutdown();
+}
+
+void BM_ColorbarsPresent(benchmark::State &state)
+{
+    Quiet quiet;
+    auto raster = konaAt(state.range(0) == 1920 ? 25 : 91, static_cast<uint32_t>(state.range(1)));
+    raster->setBufferCount(1);
+    raster->render(0, false);
+    for (auto _ : state)
+        raster->present(-1);
+    state.SetLabel(fbfName(state.range(1)));
+}
+
+// post -> waitTransaction returns: option application, draw, encode, present.
+void BM_ColorbarsPostToPresent(benchmark::State &state)
+{
+    Quiet quiet;
+    auto raster = konaAt(state.range(0) == 1920 ? 25 : 91, static_cast<uint32_t>(state.range(1)));
+    OvCore core;
+    core.start(raster.get(), nullptr, ovBuiltinRenderers());
+    for (auto _ : state) {
+        int32_t id = core.postPattern("Colorbars");
+        bool r;
+        core.waitTransaction(id, r);
+    }
+    state.SetLabel(fbfName(state.range(1)));
+    core.shutdown();
+}
+
+void sizes(benchmark::internal::Benchmark *b)
+{
+    for (int64_t w : {1920, 4096})
+        for (int64_t fbf : {0, 1, 2, 7, 12})
+            b->Args({w, fbf});
+}
+
+BENCHMARK(BM_StoreBandwidth)->Args({1920, 1080})->Args({4096, 2160})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ColorbarsRender)->Apply(sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ColorbarsPresent)->Apply(sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ColorbarsPostToPresent)->Apply(sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
