@@ -99,52 +99,132 @@ T *scratch(std::vector<T> &v, size_t n)
 }
 
 // ---- RGB packers ------------------------------------------------------------
+//
+// A row is first unpacked into three component arrays at the output depth
+// (overrides applied), then packed; both loops vectorize. Depths other than
+// 8 and 10 bits are converted to 10-bit words first (narrowRow).
+
+typedef uint32_t UnalignedWord __attribute__((aligned(1), may_alias));
+
+template <int Bits, int OutBits>
+[[gnu::always_inline]] inline void unpackImpl(const uint64_t *__restrict src, int32_t n, const Unpack &u,
+                                              uint32_t *__restrict r, uint32_t *__restrict g,
+                                              uint32_t *__restrict b)
+{
+    constexpr int up = OutBits > Bits ? OutBits - Bits : 0, down = Bits > OutBits ? Bits - OutBits : 0;
+    const uint32_t mask = u.mask, kR = u.keep[0], kG = u.keep[1], kB = u.keep[2];
+    const uint32_t cR = u.konst[0], cG = u.konst[1], cB = u.konst[2];
+#pragma GCC ivdep
+    for (int32_t x = 0; x < n; ++x) {
+        const uint32_t w = static_cast<uint32_t>(src[x]);
+        r[x] = ((((w >> (2 * Bits)) & mask & kR) | cR) << up) >> down;
+        g[x] = ((((w >> Bits) & mask & kG) | cG) << up) >> down;
+        b[x] = (((w & mask & kB) | cB) << up) >> down;
+    }
+}
+
+#define OV_UNPACK(NAME, BITS, OUT)                                                                              \
+    __attribute__((target_clones("avx2", "default"))) void NAME(const uint64_t *src, int32_t n, const Unpack &u, \
+                                                               uint32_t *r, uint32_t *g, uint32_t *b)         \
+    {                                                                                                          \
+        unpackImpl<BITS, OUT>(src, n, u, r, g, b);                                                             \
+    }
+OV_UNPACK(unpack10to8, 10, 8)
+OV_UNPACK(unpack10to10, 10, 10)
+OV_UNPACK(unpack8to8, 8, 8)
+OV_UNPACK(unpack8to10, 8, 10)
+#undef OV_UNPACK
+
+void narrowRow(const uint64_t *src, int32_t width, const Unpack &u, uint64_t *dst);
+
+// Component arrays of one row; u describes the image (and overrides).
+void unpackRow(const uint64_t *src, int32_t n, const Unpack &u, int outBits, uint64_t *narrow, uint32_t *r,
+               uint32_t *g, uint32_t *b)
+{
+    static const Unpack plain10 = [] {
+        const int32_t none[3] = {0, 0, 0};
+        return makeUnpack(10, 0, none, 10);
+    }();
+    if (u.sg == 8)
+        (outBits == 8 ? unpack8to8 : unpack8to10)(src, n, u, r, g, b);
+    else if (u.sg == 10)
+        (outBits == 8 ? unpack10to8 : unpack10to10)(src, n, u, r, g, b);
+    else {
+        // 10-bit words first, overrides applied.
+        Unpack ten = u;
+        const uint32_t bits = u.sg;
+        ten.up = bits < 10 ? 10 - bits : 0;
+        ten.down = bits > 10 ? bits - 10 : 0;
+        narrowRow(src, n, ten, narrow);
+        (outBits == 8 ? unpack10to8 : unpack10to10)(narrow, n, plain10, r, g, b);
+    }
+}
 
 struct Rgb32Form {
     uint32_t shift[4]; // bit position of R, G, B, A
     uint32_t clear[4]; // the byte's mask, inverted
 };
 
-template <bool Wide>
-void rgb32Row(const uint64_t *src, int32_t width, uint8_t *dst, const Unpack &u, const Rgb32Form &f)
+__attribute__((target_clones("avx2", "default"))) void rgb32Pack(const uint32_t *__restrict r,
+                                                                  const uint32_t *__restrict g,
+                                                                  const uint32_t *__restrict b, int32_t n,
+                                                                  const Rgb32Form &f, uint8_t *__restrict dst)
 {
-    for (int32_t x = 0; x < width; ++x) {
-        uint32_t r, g, b;
-        components<Wide>(src[x], u, r, g, b);
+    const uint32_t s0 = f.shift[0], s1 = f.shift[1], s2 = f.shift[2], c1 = f.clear[1], c2 = f.clear[2],
+                   c3 = f.clear[3], alpha = 255u << f.shift[3];
+    UnalignedWord *out = reinterpret_cast<UnalignedWord *>(dst);
+    for (int32_t x = 0; x < n; ++x) {
         // Later bytes win where positions coincide.
-        uint32_t v = r << f.shift[0];
-        v = (v & f.clear[1]) | (g << f.shift[1]);
-        v = (v & f.clear[2]) | (b << f.shift[2]);
-        v = (v & f.clear[3]) | (255u << f.shift[3]);
-        std::memcpy(dst + 4 * static_cast<size_t>(x), &v, 4);
+        uint32_t v = r[x] << s0;
+        v = (v & c1) | (g[x] << s1);
+        v = (v & c2) | (b[x] << s2);
+        out[x] = (v & c3) | alpha;
     }
 }
 
-template <bool Wide>
-void rgb24Row(const uint64_t *src, int32_t width, uint8_t *dst, const Unpack &u, const int at[3])
+__attribute__((target_clones("avx2", "default"))) void rgb24Pack(const uint32_t *__restrict r,
+                                                                  const uint32_t *__restrict g,
+                                                                  const uint32_t *__restrict b, int32_t n,
+                                                                  const int at[3], uint8_t *__restrict dst)
 {
-    for (int32_t x = 0; x < width; ++x) {
-        uint32_t r, g, b;
-        components<Wide>(src[x], u, r, g, b);
+    const int iR = at[0], iG = at[1], iB = at[2];
+    for (int32_t x = 0; x < n; ++x) {
         uint8_t *p = dst + 3 * static_cast<size_t>(x);
-        p[at[0]] = static_cast<uint8_t>(r);
-        p[at[1]] = static_cast<uint8_t>(g);
-        p[at[2]] = static_cast<uint8_t>(b);
+        p[iR] = static_cast<uint8_t>(r[x]);
+        p[iG] = static_cast<uint8_t>(g[x]);
+        p[iB] = static_cast<uint8_t>(b[x]);
     }
 }
 
-template <bool Wide, bool Dpx>
-void rgb10Row(const uint64_t *src, int32_t width, uint8_t *dst, const Unpack &u, uint32_t fr, uint32_t fb)
+__attribute__((target_clones("avx2", "default"))) void rgb10Pack(const uint32_t *__restrict r,
+                                                                  const uint32_t *__restrict g,
+                                                                  const uint32_t *__restrict b, int32_t n,
+                                                                  uint32_t fr, uint32_t fb, bool dpx,
+                                                                  uint8_t *__restrict dst)
 {
-    for (int32_t x = 0; x < width; ++x) {
-        uint32_t r, g, b;
-        components<Wide>(src[x], u, r, g, b);
-        uint32_t w = (r << fr) | (g << 10) | (b << fb) | 0xC0000000u;
-        if constexpr (Dpx)
+    UnalignedWord *out = reinterpret_cast<UnalignedWord *>(dst);
+    if (dpx) {
+        for (int32_t x = 0; x < n; ++x) {
+            uint32_t w = (r[x] << fr) | (g[x] << 10) | (b[x] << fb) | 0xC0000000u;
             w = (((w & 0x000FFC00u) | (w << 20)) << 2) | ((w >> 18) & 0x00000FFCu);
-        w = __builtin_bswap32(w);
-        std::memcpy(dst + 4 * static_cast<size_t>(x), &w, 4);
+            out[x] = __builtin_bswap32(w);
+        }
+    } else {
+        for (int32_t x = 0; x < n; ++x)
+            out[x] = __builtin_bswap32((r[x] << fr) | (g[x] << 10) | (b[x] << fb) | 0xC0000000u);
     }
+}
+
+// Scratch rows reused by each thread from frame to frame.
+struct RgbScratch {
+    std::vector<uint32_t> comps;
+    std::vector<uint64_t> narrow;
+};
+
+RgbScratch &rgbScratch()
+{
+    thread_local RgbScratch s;
+    return s;
 }
 
 // ---- YCbCr ------------------------------------------------------------------
@@ -248,6 +328,7 @@ YccForm makeYcc(int encoding, bool tenBit, bool exact)
 struct YccRow {
     int32_t *y0, *cb, *y1, *cr;
     int32_t *near;
+    int32_t *spare; // 4 * pairs values for the packer
 };
 
 template <int Frac>
@@ -267,8 +348,7 @@ inline int32_t isNear(int32_t t, int32_t margin)
 // (all of a word at Bits <= 10). Bits and OutBits are constants so every
 // shift is a vector shift by an immediate.
 template <int Bits, int OutBits>
-[[gnu::always_inline]] inline void yccPassImpl(const uint32_t *__restrict first, const uint32_t *__restrict second,
-                                               int32_t pairs, const Unpack &u, const YccForm &f,
+[[gnu::always_inline]] inline void yccPassImpl(const uint64_t *__restrict src, int32_t pairs, const Unpack &u, const YccForm &f,
                                                int32_t *__restrict y0, int32_t *__restrict cb,
                                                int32_t *__restrict y1, int32_t *__restrict cr,
                                                int32_t *__restrict near)
@@ -291,7 +371,7 @@ template <int Bits, int OutBits>
     const uint32_t cR = u.konst[0], cG = u.konst[1], cB = u.konst[2];
 #pragma GCC ivdep
     for (int32_t k = 0; k < pairs; ++k) {
-        const uint32_t w0 = first[k], w1 = second[k];
+        const uint32_t w0 = static_cast<uint32_t>(src[2 * k]), w1 = static_cast<uint32_t>(src[2 * k + 1]);
         const uint32_t r0 = ((((w0 >> (2 * Bits)) & mask & kR) | cR) << up) >> down;
         const uint32_t g0 = ((((w0 >> Bits) & mask & kG) | cG) << up) >> down;
         const uint32_t b0 = (((w0 & mask & kB) | cB) << up) >> down;
@@ -319,10 +399,9 @@ template <int Bits, int OutBits>
 
 #define OV_YCC_PASS(NAME, BITS, OUT)                                                                            \
     __attribute__((target_clones("avx2", "default"))) void NAME(                                               \
-        const uint32_t *first, const uint32_t *second, int32_t pairs, const Unpack &u, const YccForm &f,       \
-        const YccRow &o)                                                                                       \
+        const uint64_t *src, int32_t pairs, const Unpack &u, const YccForm &f, const YccRow &o)                \
     {                                                                                                          \
-        yccPassImpl<BITS, OUT>(first, second, pairs, u, f, o.y0, o.cb, o.y1, o.cr, o.near);                    \
+        yccPassImpl<BITS, OUT>(src, pairs, u, f, o.y0, o.cb, o.y1, o.cr, o.near);                              \
     }
 // Built for AVX2 as well; the loader picks the variant the processor runs.
 OV_YCC_PASS(yccPass10to10, 10, 10)
@@ -330,17 +409,6 @@ OV_YCC_PASS(yccPass10to8, 10, 8)
 OV_YCC_PASS(yccPass8to10, 8, 10)
 OV_YCC_PASS(yccPass8to8, 8, 8)
 #undef OV_YCC_PASS
-
-// The low 32 bits of the pixel words of each pair's first and second pixel.
-__attribute__((target_clones("avx2", "default"))) void lowWords(const uint64_t *__restrict src, int32_t pairs,
-                                                                 uint32_t *__restrict first,
-                                                                 uint32_t *__restrict second)
-{
-    for (int32_t k = 0; k < pairs; ++k) {
-        first[k] = static_cast<uint32_t>(src[2 * k]);
-        second[k] = static_cast<uint32_t>(src[2 * k + 1]);
-    }
-}
 
 // The defined double-precision arithmetic for one pair.
 void yccReference(uint64_t p0, uint64_t p1, const Unpack &u, const YccForm &f, int32_t out[4])
@@ -387,37 +455,71 @@ void yccReference(uint64_t p0, uint64_t p1, const Unpack &u, const YccForm &f, i
 // Y0 Cb Y1 Cr of every pair of one row; pixel positions past the row repeat
 // its last pixel.
 void yccRow(const uint64_t *src, int32_t width, int32_t pairs, const Unpack &u, const YccForm &f,
-            const YccRow &o, uint32_t *words)
+            const YccRow &o)
 {
-    // words holds 2 * pairs entries: first pixels, then second pixels;
-    // positions past the row repeat its last pixel.
-    uint32_t *first = words, *second = words + pairs;
+    // Whole pairs straight from the row; the rest (at most three) from a
+    // copy that repeats the last pixel.
     const int32_t whole = std::min(pairs, width / 2);
-    lowWords(src, whole, first, second);
-    for (int32_t k = whole; k < pairs; ++k) {
-        first[k] = static_cast<uint32_t>(src[std::min(2 * k, width - 1)]);
-        second[k] = static_cast<uint32_t>(src[std::min(2 * k + 1, width - 1)]);
+    uint64_t tail[8];
+    const int32_t tailPairs = std::min(pairs - whole, 4);
+    for (int32_t i = 0; i < 2 * tailPairs; ++i)
+        tail[i] = src[std::min(2 * whole + i, width - 1)];
+    auto pass = u.sg == 8 ? (f.tenBit ? yccPass8to10 : yccPass8to8) : (f.tenBit ? yccPass10to10 : yccPass10to8);
+    pass(src, whole, u, f, o);
+    if (tailPairs > 0) {
+        const YccRow t{o.y0 + whole, o.cb + whole, o.y1 + whole, o.cr + whole, o.near + whole, nullptr};
+        pass(tail, tailPairs, u, f, t);
     }
-    // The rows of other depths arrive converted to 10 bits.
-    const bool ten = f.tenBit;
-    if (u.sg == 8)
-        (ten ? yccPass8to10 : yccPass8to8)(first, second, pairs, u, f, o);
-    else
-        (ten ? yccPass10to10 : yccPass10to8)(first, second, pairs, u, f, o);
-    for (int32_t k = 0; k < pairs; ++k) {
-        if (!o.near[k])
+    // Near ties are rare: look at blocks of 16 flags, then inside a marked block.
+    for (int32_t base = 0; base < pairs; base += 16) {
+        const int32_t end = std::min(pairs, base + 16);
+        int32_t any = 0;
+        if (end - base == 16) {
+            for (int32_t j = 0; j < 16; ++j)
+                any |= o.near[base + j];
+        } else {
+            any = 1;
+        }
+        if (!any)
             continue;
-        int32_t v[4];
-        yccReference(first[k], second[k], u, f, v);
-        o.y0[k] = v[0];
-        o.cb[k] = v[1];
-        o.y1[k] = v[2];
-        o.cr[k] = v[3];
+        for (int32_t k = base; k < end; ++k) {
+            if (!o.near[k])
+                continue;
+            const uint64_t *p = k < whole ? src + 2 * k : tail + 2 * (k - whole);
+            int32_t v[4];
+            yccReference(p[0], p[1], u, f, v);
+            o.y0[k] = v[0];
+            o.cb[k] = v[1];
+            o.y1[k] = v[2];
+            o.cr[k] = v[3];
+        }
     }
 }
 
-// Depths above 10 bits: the row converted to 10-bit words with the
-// overrides applied, so the fixed-point pass always reads 32-bit words.
+// v210 words of groups six-pixel groups. The samples are laid out in
+// stream order first (Cb Y0 Cr Y1 per pair), three to a word after that,
+// so both loops vectorize. scratch holds 12 * groups values.
+__attribute__((target_clones("avx2", "default"))) void v210Pack(const int32_t *__restrict y0,
+                                                                 const int32_t *__restrict cb,
+                                                                 const int32_t *__restrict y1,
+                                                                 const int32_t *__restrict cr, int32_t groups,
+                                                                 int32_t *__restrict scratch,
+                                                                 uint8_t *__restrict dst)
+{
+    const int32_t pairs = 3 * groups;
+    for (int32_t k = 0; k < pairs; ++k) {
+        scratch[4 * k] = cb[k];
+        scratch[4 * k + 1] = y0[k];
+        scratch[4 * k + 2] = cr[k];
+        scratch[4 * k + 3] = y1[k];
+    }
+    UnalignedWord *out = reinterpret_cast<UnalignedWord *>(dst);
+    for (int32_t j = 0; j < 4 * groups; ++j)
+        out[j] = static_cast<uint32_t>(scratch[3 * j] | scratch[3 * j + 1] << 10 | scratch[3 * j + 2] << 20);
+}
+
+// Depths other than 8 and 10 bits: the row as 10-bit words (the caller's
+// Unpack scales to 10 bits and applies the overrides).
 void narrowRow(const uint64_t *src, int32_t width, const Unpack &u, uint64_t *dst)
 {
     for (int32_t x = 0; x < width; ++x) {
@@ -429,7 +531,6 @@ void narrowRow(const uint64_t *src, int32_t width, const Unpack &u, uint64_t *ds
 
 struct RowScratch {
     std::vector<int32_t> values;
-    std::vector<uint32_t> words;
     std::vector<uint64_t> narrow;
 };
 
@@ -520,11 +621,10 @@ bool QiImageCoder::encodeRgb32(uint8_t *buffer, int pR, int pG, int pB, int pA, 
     }
     const int32_t w = img->width();
     forRows(m_threaded, w, img->height(), [&](int32_t y) {
-        uint8_t *dst = buffer + static_cast<size_t>(y) * rowBytes;
-        if (u.wide)
-            rgb32Row<true>(img->row(y), w, dst, u, f);
-        else
-            rgb32Row<false>(img->row(y), w, dst, u, f);
+        RgbScratch &sc = rgbScratch();
+        uint32_t *c = scratch(sc.comps, 3 * static_cast<size_t>(w));
+        unpackRow(img->row(y), w, u, 8, scratch(sc.narrow, static_cast<size_t>(w)), c, c + w, c + 2 * w);
+        rgb32Pack(c, c + w, c + 2 * w, w, f, buffer + static_cast<size_t>(y) * rowBytes);
     });
     return true;
 }
@@ -540,11 +640,10 @@ bool QiImageCoder::encodeRgb24(uint8_t *buffer, int iR, int iG, int iB, size_t r
     const int at[3] = {std::clamp(iR, 0, 2), std::clamp(iG, 0, 2), std::clamp(iB, 0, 2)};
     const int32_t w = img->width();
     forRows(m_threaded, w, img->height(), [&](int32_t y) {
-        uint8_t *dst = buffer + static_cast<size_t>(y) * rowBytes;
-        if (u.wide)
-            rgb24Row<true>(img->row(y), w, dst, u, at);
-        else
-            rgb24Row<false>(img->row(y), w, dst, u, at);
+        RgbScratch &sc = rgbScratch();
+        uint32_t *c = scratch(sc.comps, 3 * static_cast<size_t>(w));
+        unpackRow(img->row(y), w, u, 8, scratch(sc.narrow, static_cast<size_t>(w)), c, c + w, c + 2 * w);
+        rgb24Pack(c, c + w, c + 2 * w, w, at, buffer + static_cast<size_t>(y) * rowBytes);
     });
     return true;
 }
@@ -561,12 +660,10 @@ bool QiImageCoder::encodeRgb10(uint8_t *buffer, int redField, int blueField, boo
     const uint32_t fb = static_cast<uint32_t>(10 * std::clamp(blueField, 0, 2));
     const int32_t w = img->width();
     forRows(m_threaded, w, img->height(), [&](int32_t y) {
-        uint8_t *dst = buffer + static_cast<size_t>(y) * rowBytes;
-        const uint64_t *src = img->row(y);
-        if (u.wide)
-            dpx ? rgb10Row<true, true>(src, w, dst, u, fr, fb) : rgb10Row<true, false>(src, w, dst, u, fr, fb);
-        else
-            dpx ? rgb10Row<false, true>(src, w, dst, u, fr, fb) : rgb10Row<false, false>(src, w, dst, u, fr, fb);
+        RgbScratch &sc = rgbScratch();
+        uint32_t *c = scratch(sc.comps, 3 * static_cast<size_t>(w));
+        unpackRow(img->row(y), w, u, 10, scratch(sc.narrow, static_cast<size_t>(w)), c, c + w, c + 2 * w);
+        rgb10Pack(c, c + w, c + 2 * w, w, fr, fb, dpx, buffer + static_cast<size_t>(y) * rowBytes);
     });
     return true;
 }
@@ -593,16 +690,18 @@ void encodeYcc(const QiImage *img, uint8_t flags, const int32_t konst[3], bool t
     const int32_t w = img->width();
     forRows(threaded, w, img->height(), [&](int32_t y) {
         RowScratch &s = rowScratch();
-        int32_t *v = scratch(s.values, 5 * static_cast<size_t>(pairs));
-        YccRow o{v, v + pairs, v + 2 * pairs, v + 3 * pairs, v + 4 * pairs};
-        uint32_t *words = scratch(s.words, 2 * static_cast<size_t>(pairs));
+        // Arrays a little more than a row apart: at a power-of-two stride
+        // their stores would alias the source loads modulo 4 KiB.
+        const size_t a = static_cast<size_t>(pairs) + 40;
+        int32_t *v = scratch(s.values, 9 * a);
+        YccRow o{v, v + a, v + 2 * a, v + 3 * a, v + 4 * a, v + 5 * a};
         const uint64_t *src = img->row(y);
         if (convert) {
             uint64_t *n = scratch(s.narrow, static_cast<size_t>(w));
             narrowRow(src, w, u, n);
-            yccRow(n, w, pairs, narrowed, f, o, words);
+            yccRow(n, w, pairs, narrowed, f, o);
         } else {
-            yccRow(src, w, pairs, u, f, o, words);
+            yccRow(src, w, pairs, u, f, o);
         }
         pack(y, o);
     });
@@ -650,18 +749,7 @@ bool QiImageCoder::encodeV210(uint8_t *buffer, bool exact, int encoding, size_t 
     const int32_t w = img->width();
     const int32_t groups = (w + 5) / 6;
     encodeYcc(img, m_flags, konst, m_threaded, f, 3 * groups, [&](int32_t y, const YccRow &r) {
-        uint8_t *__restrict dst = buffer + static_cast<size_t>(y) * rowBytes;
-        const int32_t *__restrict Y0 = r.y0, *__restrict Cb = r.cb, *__restrict Y1 = r.y1, *__restrict Cr = r.cr;
-        const int32_t n = groups;
-        for (int32_t g = 0; g < n; ++g) {
-            const int32_t k = 3 * g;
-            uint32_t word[4];
-            word[0] = static_cast<uint32_t>(Cr[k] << 20 | Y0[k] << 10 | Cb[k]);
-            word[1] = static_cast<uint32_t>(Y0[k + 1] << 20 | Cb[k + 1] << 10 | Y1[k]);
-            word[2] = static_cast<uint32_t>(Cb[k + 2] << 20 | Y1[k + 1] << 10 | Cr[k + 1]);
-            word[3] = static_cast<uint32_t>(Y1[k + 2] << 20 | Cr[k + 2] << 10 | Y0[k + 2]);
-            std::memcpy(dst + 16 * static_cast<size_t>(g), word, 16);
-        }
+        v210Pack(r.y0, r.cb, r.y1, r.cr, groups, r.spare, buffer + static_cast<size_t>(y) * rowBytes);
     });
     return true;
 }
