@@ -4,6 +4,7 @@
 #include "XmlRpcSource.h"
 #include "XmlRpcValue.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -64,8 +65,9 @@ public:
     // Called by a connection being destroyed.
     virtual void removeConnection(XmlRpcServerConnection *connection);
     int connectionCount() const { return m_connections; }
-    double idleTimeout() const { return m_idleTimeout; }
-    void setIdleTimeout(double seconds) { m_idleTimeout = seconds; }
+    double idleTimeout() const { return m_idleTimeout.load(std::memory_order_relaxed); }
+    // May be called from any thread.
+    void setIdleTimeout(double seconds) { m_idleTimeout.store(seconds, std::memory_order_relaxed); }
     void setMaxConnections(int n) { m_maxConnections = n; }
 
 protected:
@@ -79,5 +81,5 @@ protected:
     std::unique_ptr<XmlRpcServerMethod> m_methodHelp;
     int m_connections = 0;
     int m_maxConnections = kMaxConnections;
-    double m_idleTimeout = kIdleTimeout;
+    std::atomic<double> m_idleTimeout{kIdleTimeout};
 };

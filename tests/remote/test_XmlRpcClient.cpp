@@ -106,7 +106,6 @@ TEST(XmlRpcClient, KeepAliveReuseReconnectAndFaults)
     CountingServer server;
     Add add(&server);
     Fails fails(&server);
-    server.setIdleTimeout(0.2);
     ASSERT_TRUE(server.bindAndListen(0, "127.0.0.1"));
     int port = server.port();
     ServerThread thread(server);
@@ -129,7 +128,9 @@ TEST(XmlRpcClient, KeepAliveReuseReconnectAndFaults)
     EXPECT_FALSE(client.isFault()) << "the flag is per call";
 
     // The server drops the idle connection; the next call reconnects once.
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    server.setIdleTimeout(0.2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    server.setIdleTimeout(XmlRpcServer::kIdleTimeout);
     ASSERT_TRUE(client.execute("Add", pair(4, 4), result));
     EXPECT_EQ(result, XmlRpcValue(8));
     EXPECT_EQ(server.accepted.load(), 2);

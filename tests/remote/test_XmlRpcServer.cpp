@@ -318,13 +318,14 @@ TEST(XmlRpcServer, LoopbackKeepAliveRefusalsAndLimits)
     ASSERT_TRUE(sendAll(d, httpPost(callBody("TypeOf", "<param>" + deep + "</param>"))));
     EXPECT_EQ(bodyOf(readResponse(d)), okBody("<value><array><data><value><i4>7</i4></value><value><i4>1</i4></value>"
                                               "<value><i4>0</i4></value></data></array></value>"));
+    ASSERT_TRUE(sendAll(d, echo7));
+    EXPECT_EQ(bodyOf(readResponse(d)), want7);
     close(d);
-    ASSERT_TRUE(sendAll(a, echo7));
-    EXPECT_EQ(bodyOf(readResponse(a)), want7);
 
-    // An idle connection is closed after the idle limit.
+    // The first connection has sat idle since its calls: it is closed.
     EXPECT_TRUE(peerClosed(a, 3000));
     close(a);
+    t.server.setIdleTimeout(XmlRpcServer::kIdleTimeout);
 
     // At most 64 connections are served; the next waits until one closes.
     std::vector<int> held;
@@ -345,4 +346,29 @@ TEST(XmlRpcServer, LoopbackKeepAliveRefusalsAndLimits)
     close(extra);
     for (int fd : held)
         close(fd);
+}
+
+TEST(XmlRpcServer, TraceLinesFollowTheVerbosity)
+{
+    TestServer t;
+    std::string request = httpPost(callBody("Nothing"));
+    auto traced = [&](int level) {
+        XmlRpcUtil::setVerbosity(level);
+        PairConnection p(t.server);
+        sendAll(p.peer, request);
+        testing::internal::CaptureStdout();
+        p.event();
+        std::string out = testing::internal::GetCapturedStdout();
+        XmlRpcUtil::setVerbosity(0);
+        return out;
+    };
+    EXPECT_EQ(traced(0), "");
+    std::string two = traced(2);
+    EXPECT_NE(two.find("XmlRpcServerConnection::executeRequest: server calling method 'Nothing'\n"), std::string::npos);
+    EXPECT_EQ(two.find("KeepAlive"), std::string::npos) << "level 3 lines stay out at 2";
+    std::string three = traced(3);
+    EXPECT_NE(three.find("XmlRpcServerConnection::readHeader: specified content length is "), std::string::npos);
+    EXPECT_NE(three.find("KeepAlive: 1\n"), std::string::npos);
+    std::string five = traced(5);
+    EXPECT_NE(five.find("XmlRpcServerConnection::generateResponse:\nHTTP/1.1 200 OK"), std::string::npos);
 }
