@@ -56,7 +56,9 @@ const uint16_t *qiSinusoidTable()
     return table.data();
 }
 
-void qiCordicAngles(const int64_t *dx, const int64_t *dy, int32_t *angles, int32_t count)
+// Built for AVX2 as well (eight lanes per micro-rotation); picked at load.
+__attribute__((target_clones("avx2", "default"))) void qiCordicAngles(const int64_t *dx, const int64_t *dy,
+                                                                        int32_t *angles, int32_t count)
 {
     // Structure of arrays so the micro-rotations run across the row in
     // vector registers. Magnitudes stay below 2^31: the start lies under
