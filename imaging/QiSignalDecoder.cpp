@@ -97,6 +97,17 @@ void decodeRow(QiSignalLayout layout, const uint8_t *p, int32_t w, uint16_t *c0,
     }
 }
 
+// Empties out but keeps its vectors' memory for the next frame.
+void reset(QiDecodedSignal &out)
+{
+    out.layout = QiSignalLayout::none;
+    out.width = out.height = out.bits = 0;
+    out.ycbcr = false;
+    out.c0.clear();
+    out.c1.clear();
+    out.c2.clear();
+}
+
 } // namespace
 
 const char *qiSignalLayoutName(QiSignalLayout layout)
@@ -150,7 +161,7 @@ size_t qiSignalNaturalRowBytes(QiSignalLayout layout, int32_t width)
 bool qiDecodeSignal(QiSignalLayout layout, const uint8_t *bytes, size_t size, int32_t width, int32_t height,
                     size_t rowBytes, QiDecodedSignal &out)
 {
-    out = QiDecodedSignal{};
+    reset(out);
     const size_t natural = qiSignalNaturalRowBytes(layout, width);
     if (!bytes || natural == 0 || height < 1 || height > kQiSignalMaxSide)
         return false;
@@ -179,8 +190,13 @@ bool qiDecodeSignal(QiSignalLayout layout, const uint8_t *bytes, size_t size, in
 
 bool qiSignalToRgb(const QiDecodedSignal &in, int encoding, QiDecodedSignal &out)
 {
+    if (&in == &out) {
+        // Decoding into the same object: work from a copy.
+        const QiDecodedSignal copy = in;
+        return qiSignalToRgb(copy, encoding, out);
+    }
     if (in.width <= 0 || in.height <= 0 || in.c0.empty()) {
-        out = QiDecodedSignal{};
+        reset(out);
         return false;
     }
     if (!in.ycbcr) {
@@ -205,17 +221,17 @@ bool qiSignalToRgb(const QiDecodedSignal &in, int encoding, QiDecodedSignal &out
     const int32_t maxCode = (1 << in.bits) - 1;
     const double mid = in.bits == 10 ? 512 : 128;
     const size_t cw = static_cast<size_t>(in.chromaWidth());
-    QiDecodedSignal o;
-    o.layout = in.layout;
-    o.width = in.width;
-    o.height = in.height;
-    o.bits = in.bits;
-    o.ycbcr = false;
+    // Written in place so a caller's buffers are reused frame to frame.
+    out.layout = in.layout;
+    out.width = in.width;
+    out.height = in.height;
+    out.bits = in.bits;
+    out.ycbcr = false;
     const size_t pixels = in.c0.size();
-    o.c0.resize(pixels);
-    o.c1.resize(pixels);
-    o.c2.resize(pixels);
-    uint16_t *dst[3] = {o.c0.data(), o.c1.data(), o.c2.data()};
+    out.c0.resize(pixels);
+    out.c1.resize(pixels);
+    out.c2.resize(pixels);
+    uint16_t *dst[3] = {out.c0.data(), out.c1.data(), out.c2.data()};
     for (int32_t y = 0; y < in.height; ++y)
         for (int32_t x = 0; x < in.width; ++x) {
             const size_t i = static_cast<size_t>(y) * in.width + x, k = y * cw + x / 2;
@@ -226,6 +242,5 @@ bool qiSignalToRgb(const QiDecodedSignal &in, int encoding, QiDecodedSignal &out
                 dst[r][i] = static_cast<uint16_t>(std::clamp(q, 0, maxCode));
             }
         }
-    out = std::move(o);
     return true;
 }

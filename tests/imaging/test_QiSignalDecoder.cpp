@@ -169,6 +169,11 @@ TEST(QiSignalDecoder, YCbCrLayoutsRoundTripWithinRounding)
     ASSERT_TRUE(qiSignalToRgb(ycc, 2, rgb));
     EXPECT_EQ(rgb.c0, ycc.c0);
     EXPECT_EQ(rgb.c2, ycc.c0);
+    // In place, as the monitor does with reused buffers.
+    QiDecodedSignal same = ycc;
+    ASSERT_TRUE(qiSignalToRgb(same, 2, same));
+    EXPECT_EQ(same.c1, rgb.c1);
+    EXPECT_FALSE(same.ycbcr);
 
     // Odd uyvy width: the last pixel's Y and Cb are there, its Cr is neutral.
     QiImage odd(3, 1, 8);
