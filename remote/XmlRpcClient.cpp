@@ -63,8 +63,15 @@ bool XmlRpcClient::execute(const char *method, const XmlRpcValue &params, XmlRpc
         return false;
 
     result.clear();
+    // A connected socket is as good as always writable: send now rather
+    // than after a poll round.
+    unsigned mask = handleEvent(XmlRpcDispatch::WritableEvent);
+    if (mask == 0)
+        m_disp.removeSource(this);
+    else
+        m_disp.setSourceEvents(this, mask);
     double left = m_deadline - XmlRpcDispatch::getTime();
-    if (left > 0.0)
+    if (left > 0.0 && m_disp.hasSource(this))
         m_disp.work(left);
 
     if (m_disp.hasSource(this)) {
