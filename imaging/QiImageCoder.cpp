@@ -2,6 +2,7 @@
 
 #include "QiImage.h"
 #include "QiLog.h"
+#include "QiTargetClones.h"
 #include "QiWorkerPool.h"
 
 #include <algorithm>
@@ -124,7 +125,7 @@ template <int Bits, int OutBits>
 }
 
 #define OV_UNPACK(NAME, BITS, OUT)                                                                              \
-    __attribute__((target_clones("avx2", "default"))) void NAME(const uint64_t *src, int32_t n, const Unpack &u, \
+    QI_TARGET_CLONES void NAME(const uint64_t *src, int32_t n, const Unpack &u, \
                                                                uint32_t *r, uint32_t *g, uint32_t *b)         \
     {                                                                                                          \
         unpackImpl<BITS, OUT>(src, n, u, r, g, b);                                                             \
@@ -165,7 +166,7 @@ struct Rgb32Form {
     uint32_t clear[4]; // the byte's mask, inverted
 };
 
-__attribute__((target_clones("avx2", "default"))) void rgb32Pack(const uint32_t *__restrict r,
+QI_TARGET_CLONES void rgb32Pack(const uint32_t *__restrict r,
                                                                   const uint32_t *__restrict g,
                                                                   const uint32_t *__restrict b, int32_t n,
                                                                   const Rgb32Form &f, uint8_t *__restrict dst)
@@ -182,7 +183,7 @@ __attribute__((target_clones("avx2", "default"))) void rgb32Pack(const uint32_t 
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void rgb24Pack(const uint32_t *__restrict r,
+QI_TARGET_CLONES void rgb24Pack(const uint32_t *__restrict r,
                                                                   const uint32_t *__restrict g,
                                                                   const uint32_t *__restrict b, int32_t n,
                                                                   const int at[3], uint8_t *__restrict dst)
@@ -196,7 +197,7 @@ __attribute__((target_clones("avx2", "default"))) void rgb24Pack(const uint32_t 
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void rgb10Pack(const uint32_t *__restrict r,
+QI_TARGET_CLONES void rgb10Pack(const uint32_t *__restrict r,
                                                                   const uint32_t *__restrict g,
                                                                   const uint32_t *__restrict b, int32_t n,
                                                                   uint32_t fr, uint32_t fb, bool dpx,
@@ -398,7 +399,7 @@ template <int Bits, int OutBits>
 }
 
 #define OV_YCC_PASS(NAME, BITS, OUT)                                                                            \
-    __attribute__((target_clones("avx2", "default"))) void NAME(                                               \
+    QI_TARGET_CLONES void NAME(                                               \
         const uint64_t *src, int32_t pairs, const Unpack &u, const YccForm &f, const YccRow &o)                \
     {                                                                                                          \
         yccPassImpl<BITS, OUT>(src, pairs, u, f, o.y0, o.cb, o.y1, o.cr, o.near);                              \
@@ -499,7 +500,7 @@ void yccRow(const uint64_t *src, int32_t width, int32_t pairs, const Unpack &u, 
 // v210 words of groups six-pixel groups. The samples are laid out in
 // stream order first (Cb Y0 Cr Y1 per pair), three to a word after that,
 // so both loops vectorize. scratch holds 12 * groups values.
-__attribute__((target_clones("avx2", "default"))) void v210Pack(const int32_t *__restrict y0,
+QI_TARGET_CLONES void v210Pack(const int32_t *__restrict y0,
                                                                  const int32_t *__restrict cb,
                                                                  const int32_t *__restrict y1,
                                                                  const int32_t *__restrict cr, int32_t groups,

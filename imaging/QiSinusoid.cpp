@@ -1,5 +1,7 @@
 #include "QiSinusoid.h"
 
+#include "QiTargetClones.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -57,7 +59,7 @@ const uint16_t *qiSinusoidTable()
 }
 
 // Built for AVX2 as well (eight lanes per micro-rotation); picked at load.
-__attribute__((target_clones("avx2", "default"))) void qiCordicAngles(const int64_t *dx, const int64_t *dy,
+QI_TARGET_CLONES void qiCordicAngles(const int64_t *dx, const int64_t *dy,
                                                                         int32_t *angles, int32_t count)
 {
     // Structure of arrays so the micro-rotations run across the row in
