@@ -348,7 +348,7 @@ inline int32_t isNear(int32_t t, int32_t margin)
 // One row of pairs. first/second: the low 32 bits of each pair's pixel words
 // (all of a word at Bits <= 10). Bits and OutBits are constants so every
 // shift is a vector shift by an immediate.
-template <int Bits, int OutBits>
+template <int Bits, int OutBits, bool Formula, bool Overrides>
 [[gnu::always_inline]] inline void yccPassImpl(const uint64_t *__restrict src, int32_t pairs, const Unpack &u, const YccForm &f,
                                                int32_t *__restrict y0, int32_t *__restrict cb,
                                                int32_t *__restrict y1, int32_t *__restrict cr,
@@ -361,7 +361,7 @@ template <int Bits, int OutBits>
     constexpr int F = fracBits(OutBits == 10);
     // All ones when chroma sums both pixels (matrix), zero when it takes
     // the first only (formula); a select here would stop the vectorizer.
-    const int32_t pair = f.formula ? 0 : -1;
+    const int32_t pair = Formula ? 0 : -1;
     const int32_t c0 = f.centre;
     const int32_t L0 = f.L[0], L1 = f.L[1], L2 = f.L[2];
     const int32_t U0 = f.U[0], U1 = f.U[1], U2 = f.U[2];
@@ -373,12 +373,16 @@ template <int Bits, int OutBits>
 #pragma GCC ivdep
     for (int32_t k = 0; k < pairs; ++k) {
         const uint32_t w0 = static_cast<uint32_t>(src[2 * k]), w1 = static_cast<uint32_t>(src[2 * k + 1]);
-        const uint32_t r0 = ((((w0 >> (2 * Bits)) & mask & kR) | cR) << up) >> down;
-        const uint32_t g0 = ((((w0 >> Bits) & mask & kG) | cG) << up) >> down;
-        const uint32_t b0 = (((w0 & mask & kB) | cB) << up) >> down;
-        const uint32_t r1 = ((((w1 >> (2 * Bits)) & mask & kR) | cR) << up) >> down;
-        const uint32_t g1 = ((((w1 >> Bits) & mask & kG) | cG) << up) >> down;
-        const uint32_t b1 = (((w1 & mask & kB) | cB) << up) >> down;
+        // Without overrides the keep/constant step drops out at compile time.
+        auto over = [&](uint32_t v, uint32_t keep, uint32_t konst) {
+            return Overrides ? ((v & keep) | konst) : v;
+        };
+        const uint32_t r0 = (over((w0 >> (2 * Bits)) & mask, kR, cR) << up) >> down;
+        const uint32_t g0 = (over((w0 >> Bits) & mask, kG, cG) << up) >> down;
+        const uint32_t b0 = (over(w0 & mask, kB, cB) << up) >> down;
+        const uint32_t r1 = (over((w1 >> (2 * Bits)) & mask, kR, cR) << up) >> down;
+        const uint32_t g1 = (over((w1 >> Bits) & mask, kG, cG) << up) >> down;
+        const uint32_t b1 = (over(w1 & mask, kB, cB) << up) >> down;
         const int32_t R0 = static_cast<int32_t>(r0) - c0, G0 = static_cast<int32_t>(g0) - c0,
                       B0 = static_cast<int32_t>(b0) - c0;
         const int32_t R1 = static_cast<int32_t>(r1) - c0, G1 = static_cast<int32_t>(g1) - c0,
@@ -391,24 +395,36 @@ template <int Bits, int OutBits>
         const int32_t tcr = V0 * qr + V1 * qg + V2 * qb + offC;
         near[k] = isNear<F>(ty0, margin) | isNear<F>(ty1, margin) | isNear<F>(tcb, margin) |
                   isNear<F>(tcr, margin);
-        y0[k] = std::clamp(truncFixed<F>(ty0) + addY, lo, hi) & andMask;
-        y1[k] = std::clamp(truncFixed<F>(ty1) + addY, lo, hi) & andMask;
-        cb[k] = std::clamp(truncFixed<F>(tcb) + addC, lo, hi) & andMask;
-        cr[k] = std::clamp(truncFixed<F>(tcr) + addC, lo, hi) & andMask;
+        // Matrix codes are clamped; formula codes are masked to 10 bits.
+        auto code = [&](int32_t t, int32_t add) {
+            return Formula ? (truncFixed<F>(t) & andMask) : std::clamp(truncFixed<F>(t) + add, lo, hi);
+        };
+        y0[k] = code(ty0, addY);
+        y1[k] = code(ty1, addY);
+        cb[k] = code(tcb, addC);
+        cr[k] = code(tcr, addC);
     }
 }
 
-#define OV_YCC_PASS(NAME, BITS, OUT)                                                                            \
-    QI_TARGET_CLONES void NAME(                                               \
-        const uint64_t *src, int32_t pairs, const Unpack &u, const YccForm &f, const YccRow &o)                \
+#define OV_YCC_PASS(NAME, BITS, OUT, FORMULA, OVERRIDES)                                                     \
+    QI_TARGET_CLONES void NAME(const uint64_t *src, int32_t pairs, const Unpack &u, const YccForm &f,         \
+                               const YccRow &o)                                                               \
     {                                                                                                          \
-        yccPassImpl<BITS, OUT>(src, pairs, u, f, o.y0, o.cb, o.y1, o.cr, o.near);                              \
+        yccPassImpl<BITS, OUT, FORMULA, OVERRIDES>(src, pairs, u, f, o.y0, o.cb, o.y1, o.cr, o.near);          \
     }
 // Built for AVX2 as well; the loader picks the variant the processor runs.
-OV_YCC_PASS(yccPass10to10, 10, 10)
-OV_YCC_PASS(yccPass10to8, 10, 8)
-OV_YCC_PASS(yccPass8to10, 8, 10)
-OV_YCC_PASS(yccPass8to8, 8, 8)
+OV_YCC_PASS(yccPass10to10, 10, 10, false, false)
+OV_YCC_PASS(yccPass10to8, 10, 8, false, false)
+OV_YCC_PASS(yccPass8to10, 8, 10, false, false)
+OV_YCC_PASS(yccPass8to8, 8, 8, false, false)
+OV_YCC_PASS(yccPass10to10o, 10, 10, false, true)
+OV_YCC_PASS(yccPass10to8o, 10, 8, false, true)
+OV_YCC_PASS(yccPass8to10o, 8, 10, false, true)
+OV_YCC_PASS(yccPass8to8o, 8, 8, false, true)
+OV_YCC_PASS(yccPass10to10f, 10, 10, true, false)
+OV_YCC_PASS(yccPass8to10f, 8, 10, true, false)
+OV_YCC_PASS(yccPass10to10fo, 10, 10, true, true)
+OV_YCC_PASS(yccPass8to10fo, 8, 10, true, true)
 #undef OV_YCC_PASS
 
 // The defined double-precision arithmetic for one pair.
@@ -465,7 +481,15 @@ void yccRow(const uint64_t *src, int32_t width, int32_t pairs, const Unpack &u, 
     const int32_t tailPairs = std::min(pairs - whole, 4);
     for (int32_t i = 0; i < 2 * tailPairs; ++i)
         tail[i] = src[std::min(2 * whole + i, width - 1)];
-    auto pass = u.sg == 8 ? (f.tenBit ? yccPass8to10 : yccPass8to8) : (f.tenBit ? yccPass10to10 : yccPass10to8);
+    using Pass = void (*)(const uint64_t *, int32_t, const Unpack &, const YccForm &, const YccRow &);
+    // [formula][overrides][8-bit input][10-bit output]; the formula is 10-bit only.
+    static constexpr Pass kPasses[2][2][2][2] = {
+        {{{yccPass10to8, yccPass10to10}, {yccPass8to8, yccPass8to10}},
+         {{yccPass10to8o, yccPass10to10o}, {yccPass8to8o, yccPass8to10o}}},
+        {{{yccPass10to10f, yccPass10to10f}, {yccPass8to10f, yccPass8to10f}},
+         {{yccPass10to10fo, yccPass10to10fo}, {yccPass8to10fo, yccPass8to10fo}}}};
+    const bool overrides = (u.keep[0] & u.keep[1] & u.keep[2]) != ~0u;
+    const Pass pass = kPasses[f.formula][overrides][u.sg == 8][f.tenBit];
     pass(src, whole, u, f, o);
     if (tailPairs > 0) {
         const YccRow t{o.y0 + whole, o.cb + whole, o.y1 + whole, o.cr + whole, o.near + whole, nullptr};
