@@ -210,16 +210,13 @@ TEST_F(Engine, PatternLookupIgnoresCaseButAliasesDoNot)
 
     postWait(pattern("Big"));
     ASSERT_EQ(dummy->count(), 2u);
-    const char *v;
-    ASSERT_TRUE(dummy->last().get("Size", v));
-    EXPECT_STREQ(v, "42");
+    EXPECT_EQ(value(dummy->last(), "Size"), "42");
 
     // Keys given in the request win over the alias's stored ones.
     QiParams p = pattern("Big");
     p.set("Size", "7");
     postWait(p);
-    dummy->last().get("Size", v);
-    EXPECT_STREQ(v, "7");
+    EXPECT_EQ(value(dummy->last(), "Size"), "7");
 
     // "big" is no alias: queued without renderer, nothing drawn.
     postWait(pattern("big"));
