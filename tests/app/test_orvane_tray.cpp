@@ -147,6 +147,45 @@ TEST(OrvaneTray, MenuDrivesTheGeneratorAndQuitEndsCleanly)
     EXPECT_LT(tray, eng);
 }
 
+TEST(OrvaneTray, TestCardEntryShowsTheNimbraCard)
+{
+    TempDir dir;
+    XSession x(dir.path, true);
+    ASSERT_TRUE(x.ok());
+    const int port = freePort(), disc = freePort();
+    Process gen({kOrvane, "--simulate", "kona", "--port", std::to_string(port), "--discovery-port",
+                 std::to_string(disc)},
+                trayEnv(dir, x), dir.path + "/gen");
+    Capture c;
+    ASSERT_TRUE(waitCapture(dir.path, "kona", c, [](const Capture &k) { return k.sequence >= 1; })) << gen.err();
+    // The alias comes from the image-file pattern's scan of ovdata/ImageFiles.
+    const std::string list = pyXmlRpc(port, "PatternOption()");
+    if (list.find("'Nimbra-Test-Card'") == std::string::npos) {
+        gen.signal(SIGTERM);
+        gen.wait(5s);
+        GTEST_SKIP() << "no image-file pattern in this build: " << list.substr(0, 200);
+    }
+    ASSERT_TRUE(waitIconShown(x, dir.path + "/tray.png"));
+    pickEntry(x, dir.path, 3);
+    // The card's eleven grey steps (design row 252 of 1080) rise left to right.
+    auto stepsRise = [](const Capture &k) {
+        if (k.layout != "v210" || k.height != 1080)
+            return false;
+        int prev = -1;
+        for (int i = 0; i <= 10; ++i) {
+            const int xs = static_cast<int>((360 + (i + 0.5) * 1200 / 11) * k.width / 1920);
+            const int y = v210Pixel(k, xs, 252).y;
+            if (y <= prev)
+                return false;
+            prev = y;
+        }
+        return true;
+    };
+    ASSERT_TRUE(waitCapture(dir.path, "kona", c, stepsRise)) << gen.out();
+    gen.signal(SIGTERM);
+    ASSERT_EQ(gen.wait(5s), 0);
+}
+
 TEST(OrvaneTray, ControlPanelEntryOnlyWithTheOption)
 {
     TempDir dir;
