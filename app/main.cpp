@@ -158,7 +158,6 @@ int main(int argc, char **argv)
         } else {
             QMessageBox box;
             box.setWindowTitle(QStringLiteral("Orvane"));
-            box.setText(QStringLiteral("Orvane"));
             box.setInformativeText(QString::fromLatin1(kMissingCard));
             box.setWindowModality(Qt::WindowModal);
             box.exec();

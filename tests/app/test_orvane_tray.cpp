@@ -232,6 +232,28 @@ TEST(OrvaneTray, WithoutATrayHostTheCriticalMessageEndsWithStatusOne)
     ASSERT_EQ(gen.wait(10s), 1) << gen.err();
 }
 
+TEST(OrvaneTray, WithoutACardTheMessageEndsWithStatusOneAndNoIcon)
+{
+    TempDir dir;
+    XSession x(dir.path, true);
+    ASSERT_TRUE(x.ok());
+    Process gen({kOrvane, "--port", std::to_string(freePort()), "--discovery-port", std::to_string(freePort())},
+                trayEnv(dir, x), dir.path + "/gen");
+    const std::string box = x.waitWindow("^Orvane$");
+    ASSERT_FALSE(box.empty()) << gen.err();
+    std::this_thread::sleep_for(500ms);
+    x.screenshot(kShots + "/no-card.png", box);
+    // The tray stays empty: the icon is never created.
+    x.screenshot(dir.path + "/tray.png");
+    const std::string sd = shell("convert '" + dir.path +
+                                 "/tray.png' -crop 24x24+4+4 -format '%[fx:standard_deviation]' info: 2>/dev/null");
+    EXPECT_LT(std::atof(sd.c_str()), 0.05) << sd;
+    x.x("xdotool windowactivate --sync " + box + " key Return 2>/dev/null");
+    x.x("xdotool key --window " + box + " Return 2>/dev/null");
+    ASSERT_EQ(gen.wait(10s), 1) << gen.err();
+    EXPECT_EQ(gen.out().find("using KonaRaster()"), std::string::npos);
+}
+
 TEST(OrvaneTray, MonitorShowsTheBoardOutput)
 {
     TempDir dir;
