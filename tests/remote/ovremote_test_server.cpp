@@ -1,8 +1,9 @@
 // A generator's remote interface for independent clients: a real engine on
-// the simulated Kona board with the test renderers, and the real method
+// the simulated Kona board with the built-in and test renderers, and the real method
 // holder on a free loopback port. Prints "PORT <n>" and "GATEWARE <text>",
 // then serves until its standard input closes.
 #include "KonaRaster.h"
+#include "OvBuiltins.h"
 #include "OvcXmlPrivates.h"
 #include "QiLog.h"
 #include "RemoteTestEngine.h"
@@ -24,7 +25,10 @@ int main()
     }
     std::string gateware = raster.gatewareVersion();
     OvCore core;
-    core.start(&raster, nullptr, {remotetest::makeTestBars, remotetest::makePlain});
+    std::vector<OvRendererFactory> renderers = ovBuiltinRenderers();
+    renderers.push_back(remotetest::makeTestBars);
+    renderers.push_back(remotetest::makePlain);
+    core.start(&raster, nullptr, renderers);
     int rc = 0;
     {
         OvcXmlPrivates holder(&core);

@@ -3,19 +3,24 @@
 
 Usage: remote_client_test.py <ovremote_test_server executable>
 """
+import json
 import os
+import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import xmlrpc.client
 
 SERVER = None
+CAPTURE = tempfile.TemporaryDirectory()
 
 
 def start_server():
+    env = dict(os.environ, ORVANE_SIM_CAPTURE=CAPTURE.name)
     proc = subprocess.Popen([SERVER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, text=True)
+                            stderr=subprocess.DEVNULL, text=True, env=env)
     line = proc.stdout.readline()
     gateware = proc.stdout.readline()
     if not line.startswith("PORT ") or not gateware.startswith("GATEWARE "):
@@ -111,6 +116,41 @@ class GeneratorOverXmlRpc(unittest.TestCase):
         self.assertIsInstance(edid, xmlrpc.client.Binary)
         self.assertEqual(edid.data, bytes([4, 3, 2, 1]))
         self.assertEqual(p.RescanFormats(), "Ok")
+
+    def captured(self):
+        try:
+            with open(os.path.join(CAPTURE.name, "kona-out.json")) as f:
+                desc = json.load(f)
+            with open(os.path.join(CAPTURE.name, "kona-out.raw"), "rb") as f:
+                return desc, f.read()
+        except (OSError, ValueError):
+            return {"sequence": 0}, b""
+
+    def test_setgen_reaches_the_board(self):
+        p = self.proxy()
+        before = self.captured()[0]["sequence"]
+        p.SetGen({"Pattern": "Colorbars", "Style": "fullfield"})
+
+        # Frames of earlier requests may still arrive first: wait for bars.
+        # First v210 word of the grey bar: Cr0 << 20 | Y0 << 10 | Cb0, and 75%
+        # grey is Y 721 with neutral chroma 512 through the Rec709 matrix.
+        def first_word(raw):
+            w = struct.unpack_from("<I", raw, 0)[0] if len(raw) >= 4 else 0
+            return ((w >> 20) & 0x3FF, (w >> 10) & 0x3FF, w & 0x3FF)
+
+        deadline = time.monotonic() + 10
+        desc, raw = self.captured()
+        while (desc["sequence"] <= before or first_word(raw) != (512, 721, 512)) \
+                and time.monotonic() < deadline:
+            time.sleep(0.02)
+            desc, raw = self.captured()
+        self.assertGreater(desc["sequence"], before)
+        self.assertEqual((desc["width"], desc["height"], desc["layout"]), (1920, 1080, "v210"))
+        self.assertEqual(len(raw), desc["rowBytes"] * desc["height"])
+        self.assertEqual(first_word(raw), (512, 721, 512))
+        # The last bar (blue) at the end of the first row is darker.
+        last = struct.unpack_from("<I", raw, desc["rowBytes"] - 16)[0]
+        self.assertLess((last >> 10) & 0x3FF, 721)
 
     def test_multicall(self):
         p = self.proxy()
