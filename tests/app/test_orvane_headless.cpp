@@ -170,3 +170,46 @@ TEST(OrvaneProcess, DeckLinkOnlyMachineUsesBmdRaster)
     EXPECT_NE(find(log, "using BmdRaster()"), std::string::npos) << log;
     EXPECT_EQ(find(log, "using KonaRaster()"), std::string::npos);
 }
+
+TEST(OrvaneProcess, DataDirAndUserFoldersAreScannedWithTheUserPrefix)
+{
+    TempDir dir;
+    const std::string data = dir.path + "/data", home = dir.path + "/home", profile = dir.path + "/profile";
+    const std::string card = std::string(ORVANE_DATA_DIR) + "/ImageFiles/Nimbra-Test-Card-1080.png";
+    ASSERT_EQ(std::system(("mkdir -p '" + data + "/ImageFiles/UserImages' '" + home + "/Documents/Corvent/Patterns' '" +
+                           profile + "/Documents/Corvent/Patterns'")
+                              .c_str()),
+              0);
+    ASSERT_EQ(std::system(("cp '" + card + "' '" + data + "/ImageFiles/UserImages/mine.png' && cp '" + card + "' '" +
+                           home + "/Documents/Corvent/Patterns/homeimage.png' && cp '" + card + "' '" + profile +
+                           "/Documents/Corvent/Patterns/profileimage.png'")
+                              .c_str()),
+              0);
+    const int port = freePort(), disc = freePort();
+    Env env = quietEnv(dir);
+    env.set("HOME", home).set("USERPROFILE", profile);
+    Process gen({kOrvane, "--simulate", "kona", "--headless", "--data-dir", data, "--port", std::to_string(port),
+                 "--discovery-port", std::to_string(disc)},
+                env, dir.path + "/gen");
+    Capture c;
+    ASSERT_TRUE(waitCapture(dir.path, "kona", c, [](const Capture &k) { return k.sequence >= 1; })) << gen.err();
+    const std::string list = pyXmlRpc(port, "PatternOption()");
+    gen.signal(SIGTERM);
+    ASSERT_EQ(gen.wait(5s), 0);
+    const std::string log = gen.out();
+    // The engine looks for its fonts in the data folder given (it has none).
+    EXPECT_NE(log.find(data + "/datafiles/"), std::string::npos) << log;
+    if (list.find("'ImageFile'") != std::string::npos) {
+        EXPECT_NE(list.find("'user/mine': 'Alias/ImageFile'"), std::string::npos) << list;
+        EXPECT_NE(list.find("'user/profileimage': 'Alias/ImageFile'"), std::string::npos) << list;
+        EXPECT_EQ(list.find("homeimage"), std::string::npos) << list; // USERPROFILE wins over HOME
+    } else {
+        // Without the image-file pattern the scans still run and say so.
+        const size_t images = log.find(data + "/ImageFiles/UserImages");
+        const size_t patterns = log.find(profile + "/Documents/Corvent/Patterns");
+        ASSERT_NE(images, std::string::npos) << log;
+        ASSERT_NE(patterns, std::string::npos) << log;
+        EXPECT_LT(images, patterns);
+        EXPECT_EQ(log.find(home + "/Documents"), std::string::npos);
+    }
+}
