@@ -24,6 +24,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -54,9 +55,14 @@ void platformMessages(QtMsgType type, const QMessageLogContext &, const QString 
     std::fprintf(stderr, "%s\n", text.constData());
 }
 
-bool platformNeedsDisplay()
+// The platform Qt will use: "-platform NAME" on the command line wins over
+// QT_QPA_PLATFORM; without either it is xcb or wayland, which need a display.
+bool platformNeedsDisplay(const std::vector<std::string> &qtArgs)
 {
     const char *platform = std::getenv("QT_QPA_PLATFORM");
+    for (size_t i = 1; i + 1 < qtArgs.size(); ++i)
+        if (qtArgs[i] == "-platform")
+            platform = qtArgs[i + 1].c_str();
     if (platform && *platform)
         return std::strncmp(platform, "xcb", 3) == 0 || std::strncmp(platform, "wayland", 7) == 0;
     return true;
@@ -117,7 +123,7 @@ int main(int argc, char **argv)
     if (cl.headless) {
         app = std::make_unique<QCoreApplication>(qtArgc, qtArgv.data());
     } else {
-        if (platformNeedsDisplay() && !haveDisplay()) {
+        if (platformNeedsDisplay(cl.qtArgs) && !haveDisplay()) {
             noDisplay(program, "neither DISPLAY nor WAYLAND_DISPLAY is set");
             return 1;
         }
