@@ -65,6 +65,20 @@ void pickEntry(XSession &x, const std::string &dir, int n)
     x.x("xdotool key --delay 60" + keys + " Return");
 }
 
+// Picks entry n until cond holds: a loaded X server may drop keys, and a
+// person would simply choose the entry again. Every entry used here may be
+// chosen twice without harm.
+template <class Cond>
+bool pickUntil(XSession &x, const std::string &dir, int n, Cond cond)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        pickEntry(x, dir, n);
+        if (cond())
+            return true;
+    }
+    return false;
+}
+
 bool waitIconShown(XSession &x, const std::string &shot)
 {
     // The icon is drawn into the tray: its pixels differ from the tray's tint.
@@ -105,13 +119,14 @@ TEST(OrvaneTray, MenuDrivesTheGeneratorAndQuitEndsCleanly)
     std::this_thread::sleep_for(300ms);
 
     // Entry 4, "Colorbars": full-field bars, down to the bottom row.
-    pickEntry(x, dir.path, 4);
-    ASSERT_TRUE(waitCapture(dir.path, "kona", c, [](const Capture &k) { return rowHasBars(k, k.height * 9 / 10); }))
-        << gen.out();
+    ASSERT_TRUE(pickUntil(x, dir.path, 4, [&] {
+        return waitCapture(dir.path, "kona", c, [](const Capture &k) { return rowHasBars(k, k.height * 9 / 10); }, 6s);
+    })) << gen.out();
 
     // Entry 1, safe mode: 720p 59.94, the output colour left as it was.
-    pickEntry(x, dir.path, 1);
-    ASSERT_TRUE(waitCapture(dir.path, "kona", c, [](const Capture &k) { return k.width == 1280; })) << gen.out();
+    ASSERT_TRUE(pickUntil(x, dir.path, 1, [&] {
+        return waitCapture(dir.path, "kona", c, [](const Capture &k) { return k.width == 1280; }, 6s);
+    })) << gen.out();
     EXPECT_EQ(c.videoFormat, "720p 59.94");
     EXPECT_EQ(c.layout, "v210");
     EXPECT_TRUE(rowHasBars(c, c.height * 9 / 10, &why)) << why;
@@ -119,14 +134,14 @@ TEST(OrvaneTray, MenuDrivesTheGeneratorAndQuitEndsCleanly)
     // Entry 2, refresh: the same picture is rendered and output again.
     const long long before = c.sequence;
     const std::string bytes = c.bytes;
-    pickEntry(x, dir.path, 2);
-    ASSERT_TRUE(waitCapture(dir.path, "kona", c, [&](const Capture &k) { return k.sequence > before; }));
+    ASSERT_TRUE(pickUntil(x, dir.path, 2, [&] {
+        return waitCapture(dir.path, "kona", c, [&](const Capture &k) { return k.sequence > before; }, 6s);
+    }));
     EXPECT_EQ(c.bytes, bytes);
 
     // Entry 5, About: the box with the artwork, version and addresses.
-    pickEntry(x, dir.path, 5);
-    const std::string about = x.waitWindow("^About$");
-    ASSERT_FALSE(about.empty());
+    std::string about;
+    ASSERT_TRUE(pickUntil(x, dir.path, 5, [&] { return !(about = x.waitWindow("^About$", 6s)).empty(); }));
     std::this_thread::sleep_for(500ms);
     x.screenshot(kShots + "/about.png", about);
     x.x("xdotool key --window " + about + " Escape 2>/dev/null");
@@ -173,7 +188,6 @@ TEST(OrvaneTray, TestCardEntryShowsTheNimbraCard)
         GTEST_SKIP() << "no image-file pattern in this build: " << list.substr(0, 200);
     }
     ASSERT_TRUE(waitIconShown(x, dir.path + "/tray.png"));
-    pickEntry(x, dir.path, 3);
     // The card's eleven grey steps (design row 252 of 1080) rise left to right.
     auto stepsRise = [](const Capture &k) {
         if (k.layout != "v210" || k.height != 1080)
@@ -188,7 +202,8 @@ TEST(OrvaneTray, TestCardEntryShowsTheNimbraCard)
         }
         return true;
     };
-    ASSERT_TRUE(waitCapture(dir.path, "kona", c, stepsRise)) << gen.out();
+    ASSERT_TRUE(pickUntil(x, dir.path, 3, [&] { return waitCapture(dir.path, "kona", c, stepsRise, 6s); }))
+        << gen.out();
     gen.signal(SIGTERM);
     ASSERT_EQ(gen.wait(5s), 0);
 }
@@ -208,15 +223,14 @@ TEST(OrvaneTray, ControlPanelEntryOnlyWithTheOption)
     x.x("xdotool key Escape");
     std::this_thread::sleep_for(300ms);
     // Entry 5 is now "Control Panel", About moves to 6.
-    pickEntry(x, dir.path, 5);
-    const std::string panel = x.waitWindow("^Control Panel$");
-    ASSERT_FALSE(panel.empty());
+    std::string panel;
+    ASSERT_TRUE(pickUntil(x, dir.path, 5, [&] { return !(panel = x.waitWindow("^Control Panel$", 6s)).empty(); }));
     // Closing the panel does not end the program.
     x.x("xdotool windowclose " + panel + " 2>/dev/null");
     std::this_thread::sleep_for(500ms);
     EXPECT_TRUE(gen.running());
-    pickEntry(x, dir.path, 7);
-    ASSERT_EQ(gen.wait(10s), 0) << gen.err();
+    ASSERT_TRUE(pickUntil(x, dir.path, 7, [&] { return gen.wait(5s).has_value(); }));
+    ASSERT_EQ(gen.wait(1s), 0) << gen.err();
 }
 
 TEST(OrvaneTray, WithoutATrayHostTheCriticalMessageEndsWithStatusOne)
