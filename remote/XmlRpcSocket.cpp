@@ -76,6 +76,10 @@ bool nbRead(int fd, std::string &s, bool *eof, size_t limit)
         XmlRpcUtil::log(5, "XmlRpcSocket::nbRead: read/recv returned %d.", static_cast<int>(n));
         if (n > 0) {
             s.append(buf, static_cast<size_t>(n));
+            // A short read drained the socket: asking again would only cost a
+            // system call answering EAGAIN. poll reports whatever comes next.
+            if (static_cast<size_t>(n) < sizeof buf - 1)
+                return true;
         } else if (n == 0) {
             *eof = true;
             return true;

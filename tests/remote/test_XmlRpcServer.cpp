@@ -186,7 +186,12 @@ TEST(XmlRpcServer, HeaderRefusalsAndKeepAlive)
     ASSERT_TRUE(sendAll(eof.peer, "POST / HT"));
     shutdown(eof.peer, SHUT_WR);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(eof.event(), 0u);
+    // A short read returns to poll, so the data and the end of file may take
+    // two readable events.
+    unsigned eofMask = eof.event();
+    if (eofMask != 0)
+        eofMask = eof.event();
+    EXPECT_EQ(eofMask, 0u);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "XmlRpcServerConnection::readHeader: EOF while reading header\n");
 }
 
