@@ -4,6 +4,7 @@
 #include "QiLog.h"
 #include "QiTargetClones.h"
 #include "QiWorkerPool.h"
+#include "QiYccSimd.h"
 
 #include <algorithm>
 #include <bit>
@@ -695,11 +696,14 @@ bool QiImageCoder::encodeRgb10(uint8_t *buffer, int redField, int blueField, boo
 
 namespace {
 
-// Shared frame walk of the two 4:2:2 encoders: rows of pair values, then
-// pack(y, row values, pairs).
-template <class Pack>
+// Shared frame walk of the two 4:2:2 encoders. On 8- and 10-bit images the
+// matrix path runs the vector kernel (kernel(src, blocks, dst row)) over
+// whole blocks of blockPixels; the rest of each row, from pixel `done`,
+// goes through the pair pass: pairsFrom(done) pairs of values, then
+// pack(y, row values, done).
+template <class Kernel, class Pairs, class Pack>
 void encodeYcc(const QiImage *img, uint8_t flags, const int32_t konst[3], bool threaded, const YccForm &f,
-               int32_t pairs, Pack pack)
+               int32_t (*blockPixels)(), Kernel kernel, Pairs pairsFrom, Pack pack)
 {
     Unpack u = makeUnpack(img->bits(), flags, konst, f.tenBit ? 10 : 8);
     Unpack narrowed = u;
@@ -713,22 +717,42 @@ void encodeYcc(const QiImage *img, uint8_t flags, const int32_t konst[3], bool t
         narrowed = makeUnpack(10, 0, none, f.tenBit ? 10 : 8);
     }
     const int32_t w = img->width();
+    QiYccSimdForm simd;
+    const int32_t block = !convert && !f.formula ? blockPixels() : 0;
+    const bool vector = block > 0;
+    if (vector) {
+        simd.m = f.m;
+        simd.bits = img->bits();
+        simd.outBits = f.tenBit ? 10 : 8;
+        for (int c = 0; c < 3; ++c) {
+            simd.keep[c] = u.keep[c];
+            simd.konst[c] = u.konst[c];
+        }
+        simd.overrides = (u.keep[0] & u.keep[1] & u.keep[2]) != ~0u;
+    }
+    const int32_t blocks = vector ? w / block : 0;
+    const int32_t done = blocks * block;
+    const int32_t pairs = pairsFrom(done);
     forRows(threaded, w, img->height(), [&](int32_t y) {
+        const uint64_t *src = img->row(y);
+        if (blocks > 0)
+            kernel(src, blocks, simd, y);
+        if (pairs <= 0)
+            return;
         RowScratch &s = rowScratch();
         // Arrays a little more than a row apart: at a power-of-two stride
         // their stores would alias the source loads modulo 4 KiB.
         const size_t a = static_cast<size_t>(pairs) + 40;
         int32_t *v = scratch(s.values, 9 * a);
         YccRow o{v, v + a, v + 2 * a, v + 3 * a, v + 4 * a, v + 5 * a};
-        const uint64_t *src = img->row(y);
         if (convert) {
             uint64_t *n = scratch(s.narrow, static_cast<size_t>(w));
             narrowRow(src, w, u, n);
             yccRow(n, w, pairs, narrowed, f, o);
         } else {
-            yccRow(src, w, pairs, u, f, o);
+            yccRow(src + done, w - done, pairs, u, f, o);
         }
-        pack(y, o);
+        pack(y, o, done);
     });
 }
 
@@ -743,13 +767,18 @@ bool QiImageCoder::encodeYCbCr8(uint8_t *buffer, const int order[4], int encodin
     const int32_t konst[3] = {m_constRed, m_constGreen, m_constBlue};
     const YccForm f = makeYcc(encoding, false, false);
     const int32_t w = img->width();
-    const int32_t pairs = (w + 1) / 2;
     const int o0 = order[0] & 3, o1 = order[1] & 3, o2 = order[2] & 3, o3 = order[3] & 3;
-    encodeYcc(img, m_flags, konst, m_threaded, f, pairs, [&](int32_t y, const YccRow &r) {
+    const int order4[4] = {order[0], order[1], order[2], order[3]};
+    auto kernel = [&](const uint64_t *src, int32_t blocks, const QiYccSimdForm &sf, int32_t y) {
+        qiYcc8Blocks(src, blocks, sf, order4, buffer + static_cast<size_t>(y) * rowBytes);
+    };
+    auto pairsFrom = [&](int32_t done) { return (w - done + 1) / 2; };
+    encodeYcc(img, m_flags, konst, m_threaded, f, qiYcc8BlockPixels, kernel, pairsFrom,
+              [&](int32_t y, const YccRow &r, int32_t done) {
         const int32_t *V[4] = {r.y0, r.cb, r.y1, r.cr};
         const int32_t *a = V[o1], *b = V[o0], *c = V[o3], *d = V[o2];
-        uint8_t *dst = buffer + static_cast<size_t>(y) * rowBytes;
-        const int32_t whole = w / 2;
+        uint8_t *dst = buffer + static_cast<size_t>(y) * rowBytes + 2 * static_cast<size_t>(done);
+        const int32_t whole = (w - done) / 2, pairs = (w - done + 1) / 2;
         for (int32_t k = 0; k < whole; ++k) {
             dst[4 * k] = static_cast<uint8_t>(a[k]);
             dst[4 * k + 1] = static_cast<uint8_t>(b[k]);
@@ -773,8 +802,15 @@ bool QiImageCoder::encodeV210(uint8_t *buffer, bool exact, int encoding, size_t 
     const YccForm f = makeYcc(encoding, true, exact);
     const int32_t w = img->width();
     const int32_t groups = (w + 5) / 6;
-    encodeYcc(img, m_flags, konst, m_threaded, f, 3 * groups, [&](int32_t y, const YccRow &r) {
-        v210Pack(r.y0, r.cb, r.y1, r.cr, groups, r.spare, buffer + static_cast<size_t>(y) * rowBytes);
+    auto kernel = [&](const uint64_t *src, int32_t blocks, const QiYccSimdForm &sf, int32_t y) {
+        qiV210Blocks(src, blocks, sf, buffer + static_cast<size_t>(y) * rowBytes);
+    };
+    // Blocks are four whole groups, so the rest starts on a group.
+    auto pairsFrom = [&](int32_t done) { return 3 * (groups - done / 6); };
+    encodeYcc(img, m_flags, konst, m_threaded, f, qiV210BlockPixels, kernel, pairsFrom,
+              [&](int32_t y, const YccRow &r, int32_t done) {
+        v210Pack(r.y0, r.cb, r.y1, r.cr, groups - done / 6, r.spare,
+                 buffer + static_cast<size_t>(y) * rowBytes + 16 * static_cast<size_t>(done / 6));
     });
     return true;
 }

@@ -1,5 +1,6 @@
 #include "QiImage.h"
 #include "QiImageCoder.h"
+#include "QiYccSimd.h"
 
 #include <gtest/gtest.h>
 
@@ -457,4 +458,47 @@ TEST(QiImageCoder, ThreadedOutputEqualsSingleThreaded)
         many.encodeRgb10(b.data(), 0, 2, true);
         ASSERT_EQ(a, b);
     }
+}
+
+// The vector kernels (each level this processor runs) against the
+// definition: both depths they take, overrides on and off, every matrix,
+// widths that leave no rest, a rest, or too few pixels for one block.
+// Noise puts a few sums of every frame inside the fixed-point margin, so
+// the double-precision recomputation runs too.
+TEST(QiImageCoder, VectorKernelsMatchDefinitionAtEveryLevel)
+{
+    const int best = qiYccSimdLevel();
+    for (int level = 0; level <= best; ++level) {
+        qiYccSimdLimit(level);
+        for (int bits : {8, 10})
+            for (int w : {5, 24, 53, 96, 1000}) {
+                QiImage img(w, 9, bits);
+                noise(img, static_cast<uint32_t>(w * 16 + bits));
+                // A flat row of mid grey and a row of full-scale primaries:
+                // sums that land exactly on a truncation step.
+                for (int x = 0; x < w; ++x) {
+                    img.row(0)[x] = img.pack(512 >> (10 - bits), 512 >> (10 - bits), 512 >> (10 - bits));
+                    const int m = (1 << bits) - 1;
+                    img.row(1)[x] = x % 3 == 0 ? img.pack(m, 0, 0) : x % 3 == 1 ? img.pack(0, m, 0) : img.pack(0, 0, m);
+                }
+                QiImageCoder coder(&img);
+                for (bool over : {false, true}) {
+                    Overrides o;
+                    if (over) {
+                        o.flags = 5;
+                        o.c[0] = 235;
+                        o.c[2] = 16;
+                    }
+                    coder.setOverrides(o.flags, o.c[0], o.c[1], o.c[2]);
+                    for (int enc = 0; enc < 6; ++enc) {
+                        ASSERT_EQ(v210(coder, false, enc), refV210(img, false, enc, o))
+                            << "level " << level << " bits " << bits << " width " << w << " enc " << enc;
+                        ASSERT_EQ(ycc8(coder, kUyvy, enc), refYcc8(img, kUyvy, enc, o))
+                            << "level " << level << " bits " << bits << " width " << w << " enc " << enc;
+                    }
+                    ASSERT_EQ(ycc8(coder, kYuy2, 2), refYcc8(img, kYuy2, 2, o)) << level;
+                }
+            }
+    }
+    qiYccSimdLimit(2);
 }

@@ -1,0 +1,320 @@
+// Built with -ffp-contract=off and without FMA in the target: a fused
+// multiply-add rounds once where the definition rounds twice.
+#include "QiYccSimd.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define QI_YCC_SIMD 1
+#endif
+
+QiYccFixed qiYccFixed(const QiYccSimdForm &f)
+{
+    QiYccFixed x;
+    x.frac = qiYccFixedFraction(f.outBits);
+    const double maxAbs = (1 << f.outBits) - 1 - 16;
+    int32_t *rows[3] = {x.y, x.cb, x.cr};
+    double bound = 0;
+    for (int r = 0; r < 3; ++r) {
+        double err = 0;
+        for (int c = 0; c < 3; ++c) {
+            const double exact = std::ldexp(f.m[3 * r + c], x.frac);
+            rows[r][c] = static_cast<int32_t>(std::llround(exact));
+            // Chroma weighs the pair's sum of each component.
+            err += std::fabs(rows[r][c] - exact) * (r == 0 ? maxAbs : 2 * maxAbs);
+        }
+        bound = std::max(bound, err);
+    }
+    // The weights' rounding moves a sum by at most `bound` units; the
+    // double evaluation differs from exact arithmetic by far less than the
+    // 16 units of slack.
+    x.margin = static_cast<int32_t>(std::ceil(bound)) + 16;
+    return x;
+}
+
+#ifdef QI_YCC_SIMD
+
+#define QI_AVX2 __attribute__((target("avx2")))
+#define QI_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+
+namespace {
+
+constexpr int fixedFraction(int outBits) { return qiYccFixedFraction(outBits); }
+
+// Everything one call needs in registers.
+struct Lanes {
+    __m256i mask, keep[3], konst[3], centre, permute;
+    __m256d w[9], half;
+    __m256i addY, addC, hi;
+    // Fixed-point estimate: luma weights, chroma weights (Cb in the low
+    // half, Cr in the high half), the 0.5 offset, and the tie test.
+    __m256i fixY[3], fixC[3], fixHalf, margin, fracMask, band;
+};
+
+QI_AVX2_INLINE Lanes makeLanes(const QiYccSimdForm &f)
+{
+    Lanes l;
+    l.mask = _mm256_set1_epi32((1 << f.bits) - 1);
+    for (int c = 0; c < 3; ++c) {
+        l.keep[c] = _mm256_set1_epi32(static_cast<int32_t>(f.keep[c]));
+        l.konst[c] = _mm256_set1_epi32(static_cast<int32_t>(f.konst[c]));
+    }
+    l.centre = _mm256_set1_epi32(16);
+    // Low words of p0 p1 p4 p5 | p2 p3 p6 p7 to p0 p2 p4 p6 | p1 p3 p5 p7.
+    l.permute = _mm256_setr_epi32(0, 4, 2, 6, 1, 5, 3, 7);
+    for (int i = 0; i < 9; ++i)
+        l.w[i] = _mm256_set1_pd(f.m[i]);
+    l.half = _mm256_set1_pd(0.5);
+    l.addY = _mm256_set1_epi32(16);
+    l.addC = _mm256_set1_epi32(f.outBits == 10 ? 512 : 128);
+    l.hi = _mm256_set1_epi32(f.outBits == 10 ? 1023 : 255);
+    const QiYccFixed x = qiYccFixed(f);
+    for (int c = 0; c < 3; ++c) {
+        l.fixY[c] = _mm256_set1_epi32(x.y[c]);
+        l.fixC[c] = _mm256_setr_epi32(x.cb[c], x.cb[c], x.cb[c], x.cb[c], x.cr[c], x.cr[c], x.cr[c], x.cr[c]);
+    }
+    l.fixHalf = _mm256_set1_epi32(1 << (x.frac - 1));
+    l.margin = _mm256_set1_epi32(x.margin);
+    l.fracMask = _mm256_set1_epi32((1 << x.frac) - 1);
+    l.band = _mm256_set1_epi32(2 * x.margin + 1);
+    return l;
+}
+
+// The definition's row sums, left to right; terms with a zero weight add a
+// signed zero, which changes no sum, and are left out.
+QI_AVX2_INLINE __m256d luma(const __m256d m[3], const __m256d p[3])
+{
+    __m256d s = _mm256_mul_pd(m[0], p[0]);
+    s = _mm256_add_pd(s, _mm256_mul_pd(m[1], p[1]));
+    return _mm256_add_pd(s, _mm256_mul_pd(m[2], p[2]));
+}
+
+QI_AVX2_INLINE __m256d chroma(const __m256d m[3], const __m256d p[3], const __m256d q[3])
+{
+    __m256d s = _mm256_mul_pd(m[0], p[0]);
+    s = _mm256_add_pd(s, _mm256_mul_pd(m[1], p[1]));
+    s = _mm256_add_pd(s, _mm256_mul_pd(m[2], p[2]));
+    s = _mm256_add_pd(s, _mm256_mul_pd(m[0], q[0]));
+    s = _mm256_add_pd(s, _mm256_mul_pd(m[1], q[1]));
+    return _mm256_add_pd(s, _mm256_mul_pd(m[2], q[2]));
+}
+
+// Plus 0.5, truncated toward zero.
+QI_AVX2_INLINE __m128i code(__m256d s, __m256d half) { return _mm256_cvttpd_epi32(_mm256_add_pd(s, half)); }
+
+// The components of eight pixels, low words p0 p2 p4 p6 | p1 p3 p5 p7 (the
+// pairs' first pixels, then their second ones): overridden, scaled to the
+// output depth, less 16.
+template <int Bits, int OutBits, bool Overrides>
+QI_AVX2_INLINE void components(const uint64_t *src, const Lanes &l, __m256i v[3])
+{
+    const __m256 a = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(src)));
+    const __m256 b = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 4)));
+    __m256i w = _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+    w = _mm256_permutevar8x32_epi32(w, l.permute);
+    v[0] = _mm256_and_si256(_mm256_srli_epi32(w, 2 * Bits), l.mask);
+    v[1] = _mm256_and_si256(_mm256_srli_epi32(w, Bits), l.mask);
+    v[2] = _mm256_and_si256(w, l.mask);
+    for (int c = 0; c < 3; ++c) {
+        if constexpr (Overrides)
+            v[c] = _mm256_or_si256(_mm256_and_si256(v[c], l.keep[c]), l.konst[c]);
+        if constexpr (OutBits > Bits)
+            v[c] = _mm256_slli_epi32(v[c], OutBits - Bits);
+        else if constexpr (Bits > OutBits)
+            v[c] = _mm256_srli_epi32(v[c], Bits - OutBits);
+        v[c] = _mm256_sub_epi32(v[c], l.centre);
+    }
+}
+
+QI_AVX2_INLINE void offsetAndClamp(__m256i &Y, __m256i &C, const Lanes &l)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    Y = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(Y, l.addY), zero), l.hi);
+    C = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(C, l.addC), zero), l.hi);
+}
+
+// Four pairs in the defined double arithmetic: Y = Y0 of the pairs | Y1 of
+// the pairs, C = Cb | Cr, offsets added and clamped.
+QI_AVX2_INLINE void pairsExact(const __m256i v[3], const Lanes &l, __m256i &Y, __m256i &C)
+{
+    __m256d first[3], second[3];
+    for (int c = 0; c < 3; ++c) {
+        first[c] = _mm256_cvtepi32_pd(_mm256_castsi256_si128(v[c]));
+        second[c] = _mm256_cvtepi32_pd(_mm256_extracti128_si256(v[c], 1));
+    }
+    const __m128i y0 = code(luma(l.w, first), l.half), y1 = code(luma(l.w, second), l.half);
+    const __m128i cb = code(chroma(l.w + 3, first, second), l.half);
+    const __m128i cr = code(chroma(l.w + 6, first, second), l.half);
+    Y = _mm256_set_m128i(y1, y0);
+    C = _mm256_set_m128i(cr, cb);
+    offsetAndClamp(Y, C, l);
+}
+
+// All ones in the lanes whose fraction lies within the margin of a whole
+// number.
+QI_AVX2_INLINE __m256i nearStep(__m256i t, const Lanes &l)
+{
+    const __m256i d = _mm256_and_si256(_mm256_add_epi32(_mm256_and_si256(t, l.fracMask), l.margin), l.fracMask);
+    return _mm256_cmpgt_epi32(l.band, d);
+}
+
+// The same four pairs in 32-bit fixed point, eight lanes at a time. Where a
+// sum lies within the error margin of a truncation step the estimate may
+// differ from the definition: then false, and nothing is written.
+template <int OutBits>
+QI_AVX2_INLINE bool pairsFixed(const __m256i v[3], const Lanes &l, __m256i &Y, __m256i &C)
+{
+    constexpr int F = fixedFraction(OutBits);
+    __m256i ty = _mm256_add_epi32(_mm256_mullo_epi32(l.fixY[0], v[0]), l.fixHalf);
+    ty = _mm256_add_epi32(ty, _mm256_mullo_epi32(l.fixY[1], v[1]));
+    ty = _mm256_add_epi32(ty, _mm256_mullo_epi32(l.fixY[2], v[2]));
+    // Chroma weighs the sum of the pair's two pixels, in both halves.
+    __m256i tc = l.fixHalf;
+    for (int c = 0; c < 3; ++c) {
+        const __m256i q = _mm256_add_epi32(v[c], _mm256_permute2x128_si256(v[c], v[c], 0x01));
+        tc = _mm256_add_epi32(tc, _mm256_mullo_epi32(l.fixC[c], q));
+    }
+    const __m256i near = _mm256_or_si256(nearStep(ty, l), nearStep(tc, l));
+    if (!_mm256_testz_si256(near, near))
+        return false;
+    // Truncation toward zero of a sum that is not an integer: floor, plus
+    // one below zero.
+    Y = _mm256_sub_epi32(_mm256_srai_epi32(ty, F), _mm256_srai_epi32(ty, 31));
+    C = _mm256_sub_epi32(_mm256_srai_epi32(tc, F), _mm256_srai_epi32(tc, 31));
+    offsetAndClamp(Y, C, l);
+    return true;
+}
+
+template <int Bits, int OutBits, bool Overrides>
+QI_AVX2_INLINE void fourPairs(const uint64_t *src, const Lanes &l, __m256i &Y, __m256i &C)
+{
+    __m256i v[3];
+    components<Bits, OutBits, Overrides>(src, l, v);
+    if (!pairsFixed<OutBits>(v, l, Y, C))
+        pairsExact(v, l, Y, C);
+}
+
+// Samples of four pairs in stream order: Cb Y0 Cr Y1 of pairs 0, 1 and of
+// pairs 2, 3.
+QI_AVX2_INLINE void streamOrder(__m256i Y, __m256i C, __m256i &s01, __m256i &s23)
+{
+    s01 = _mm256_permute4x64_epi64(_mm256_unpacklo_epi32(C, Y), _MM_SHUFFLE(3, 1, 2, 0));
+    s23 = _mm256_permute4x64_epi64(_mm256_unpackhi_epi32(C, Y), _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+// Eight v210 words from 24 samples: word j = s[3j] | s[3j+1] << 10 | s[3j+2] << 20.
+QI_AVX2_INLINE __m256i packWords(__m256i x, __m256i y, __m256i z)
+{
+    // Samples 3j, 3j+1, 3j+2 sit at disjoint lanes of x, y and z: blend
+    // them together, then put them in order.
+    const __m256i a = _mm256_permutevar8x32_epi32(_mm256_blend_epi32(_mm256_blend_epi32(x, y, 0x92), z, 0x24),
+                                                  _mm256_setr_epi32(0, 3, 6, 1, 4, 7, 2, 5));
+    const __m256i b = _mm256_permutevar8x32_epi32(_mm256_blend_epi32(_mm256_blend_epi32(x, y, 0x24), z, 0x49),
+                                                  _mm256_setr_epi32(1, 4, 7, 2, 5, 0, 3, 6));
+    const __m256i c = _mm256_permutevar8x32_epi32(_mm256_blend_epi32(_mm256_blend_epi32(x, y, 0x49), z, 0x92),
+                                                  _mm256_setr_epi32(2, 5, 0, 3, 6, 1, 4, 7));
+    return _mm256_or_si256(_mm256_or_si256(a, _mm256_slli_epi32(b, 10)), _mm256_slli_epi32(c, 20));
+}
+
+template <int Bits, bool Overrides>
+QI_AVX2 void v210Blocks(const uint64_t *src, int32_t blocks, const QiYccSimdForm &f, uint8_t *dst)
+{
+    const Lanes l = makeLanes(f);
+    for (int32_t k = 0; k < blocks; ++k, src += 24, dst += 64) {
+        __m256i s[6], Y, C;
+        for (int t = 0; t < 3; ++t) {
+            fourPairs<Bits, 10, Overrides>(src + 8 * t, l, Y, C);
+            streamOrder(Y, C, s[2 * t], s[2 * t + 1]);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst), packWords(s[0], s[1], s[2]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + 32), packWords(s[3], s[4], s[5]));
+    }
+}
+
+template <int Bits, bool Overrides>
+QI_AVX2 void ycc8Blocks(const uint64_t *src, int32_t blocks, const QiYccSimdForm &f, const int order[4],
+                        uint8_t *dst)
+{
+    const Lanes l = makeLanes(f);
+    // Byte k of each pair's word is V[pick[k]].
+    const int pick[4] = {order[1] & 3, order[0] & 3, order[3] & 3, order[2] & 3};
+    for (int32_t k = 0; k < blocks; ++k, src += 8, dst += 16) {
+        __m256i Y, C;
+        fourPairs<Bits, 8, Overrides>(src, l, Y, C);
+        const __m128i V[4] = {_mm256_castsi256_si128(Y), _mm256_castsi256_si128(C), _mm256_extracti128_si256(Y, 1),
+                              _mm256_extracti128_si256(C, 1)};
+        __m128i word = V[pick[0]];
+        word = _mm_or_si128(word, _mm_slli_epi32(V[pick[1]], 8));
+        word = _mm_or_si128(word, _mm_slli_epi32(V[pick[2]], 16));
+        word = _mm_or_si128(word, _mm_slli_epi32(V[pick[3]], 24));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), word);
+    }
+}
+
+} // namespace
+
+namespace {
+
+std::atomic<int> g_levelCap{2};
+
+int bestLevel()
+{
+    static const int level = qiYccSimd512Available() ? 2 : __builtin_cpu_supports("avx2") ? 1 : 0;
+    return level;
+}
+
+} // namespace
+
+int qiYccSimdLevel() { return std::min(bestLevel(), g_levelCap.load(std::memory_order_relaxed)); }
+
+void qiYccSimdLimit(int level) { g_levelCap.store(level, std::memory_order_relaxed); }
+
+int32_t qiV210BlockPixels()
+{
+    static constexpr int32_t kPixels[3] = {0, 24, 48};
+    return kPixels[qiYccSimdLevel()];
+}
+
+int32_t qiYcc8BlockPixels()
+{
+    static constexpr int32_t kPixels[3] = {0, 8, 16};
+    return kPixels[qiYccSimdLevel()];
+}
+
+void qiV210Blocks(const uint64_t *src, int32_t blocks, const QiYccSimdForm &f, uint8_t *dst)
+{
+    using Fn = void (*)(const uint64_t *, int32_t, const QiYccSimdForm &, uint8_t *);
+    static constexpr Fn kFns[2][2] = {{v210Blocks<8, false>, v210Blocks<8, true>},
+                                      {v210Blocks<10, false>, v210Blocks<10, true>}};
+    const int level = qiYccSimdLevel();
+    if (level == 2)
+        qiV210Blocks512(src, blocks, f, dst);
+    else if (level == 1)
+        kFns[f.bits == 10][f.overrides](src, blocks, f, dst);
+}
+
+void qiYcc8Blocks(const uint64_t *src, int32_t blocks, const QiYccSimdForm &f, const int order[4], uint8_t *dst)
+{
+    using Fn = void (*)(const uint64_t *, int32_t, const QiYccSimdForm &, const int *, uint8_t *);
+    static constexpr Fn kFns[2][2] = {{ycc8Blocks<8, false>, ycc8Blocks<8, true>},
+                                      {ycc8Blocks<10, false>, ycc8Blocks<10, true>}};
+    const int level = qiYccSimdLevel();
+    if (level == 2)
+        qiYcc8Blocks512(src, blocks, f, order, dst);
+    else if (level == 1)
+        kFns[f.bits == 10][f.overrides](src, blocks, f, order, dst);
+}
+
+#else
+
+int qiYccSimdLevel() { return 0; }
+void qiYccSimdLimit(int) {}
+int32_t qiV210BlockPixels() { return 0; }
+int32_t qiYcc8BlockPixels() { return 0; }
+void qiV210Blocks(const uint64_t *, int32_t, const QiYccSimdForm &, uint8_t *) {}
+void qiYcc8Blocks(const uint64_t *, int32_t, const QiYccSimdForm &, const int *, uint8_t *) {}
+
+#endif
