@@ -44,6 +44,9 @@ bool OvcXmlPrivates::start(int port, const char *address)
     // Before the thread starts: the method table is the server thread's
     // alone from then on.
     m_server.enableIntrospection(true);
+    // Calibration software sends call after call; staying awake briefly
+    // between them answers each one without a wake-up's delay.
+    m_server.dispatch().setSpin(kSpinMicros);
     m_running.store(true);
     m_thread = std::thread(&OvcXmlPrivates::run, this);
     return ok;

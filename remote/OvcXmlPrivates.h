@@ -25,6 +25,8 @@ class OvcXmlPrivates {
 public:
     static constexpr int kPort = 9022;
     static constexpr double kRoundSeconds = 0.5;
+    // How long the server thread stays awake after answering a call.
+    static constexpr int kSpinMicros = 100;
 
     // allowRemotePlugins: folders a client names may load ".ovp" plug-ins.
     // logPort: where a "Log" redirection sends the log lines.

@@ -118,6 +118,7 @@ void XmlRpcDispatch::work(double timeout)
     };
     std::vector<pollfd> fds;
     std::vector<Ready> polled;
+    bool spinning = false; // the last round handled an event
 
     while (!m_sources.empty()) {
         fds.clear();
@@ -147,7 +148,21 @@ void XmlRpcDispatch::work(double timeout)
                 left = std::min(left, timeout);
             waitMs = left <= 0.0 ? 0 : static_cast<int>(std::ceil(left * 1000.0));
         }
-        int nEvents = ::poll(fds.data(), fds.size(), waitMs);
+        int nEvents = 0;
+        if (spinning && waitMs != 0) {
+            // Look without sleeping while the spin lasts.
+            // Never longer than the round may wait.
+            int64_t micros = m_spinMicros;
+            if (waitMs > 0)
+                micros = std::min<int64_t>(micros, static_cast<int64_t>(waitMs) * 1000);
+            const auto spinEnd = std::chrono::steady_clock::now() + std::chrono::microseconds(micros);
+            do
+                nEvents = ::poll(fds.data(), fds.size(), 0);
+            while (nEvents == 0 && std::chrono::steady_clock::now() < spinEnd);
+        }
+        if (nEvents == 0)
+            nEvents = ::poll(fds.data(), fds.size(), waitMs);
+        spinning = m_spinMicros > 0 && nEvents > 0;
         if (nEvents < 0) {
             if (errno == EINTR)
                 continue;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <vector>
@@ -376,4 +377,28 @@ TEST(XmlRpcServer, TraceLinesFollowTheVerbosity)
     EXPECT_NE(three.find("KeepAlive: 1\n"), std::string::npos);
     std::string five = traced(5);
     EXPECT_NE(five.find("XmlRpcServerConnection::generateResponse:\nHTTP/1.1 200 OK"), std::string::npos);
+}
+
+// A dispatcher that stays awake after each event still answers every call,
+// and its spinning never outlasts the time work() was given.
+TEST(XmlRpcServer, SpinningDispatcherServesAndKeepsItsTimeLimit)
+{
+    TestServer t;
+    ASSERT_TRUE(t.server.bindAndListen(0, "127.0.0.1"));
+    // Far longer than the round below: the round's limit must win.
+    t.server.dispatch().setSpin(400000);
+    int a = connectTo(t.server.port());
+    ASSERT_GE(a, 0);
+    std::string echo = httpPost(callBody("Echo", "<param><value><i4>9</i4></value></param>"));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(sendAll(a, echo));
+        auto t0 = std::chrono::steady_clock::now();
+        t.server.work(0.05);
+        double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_EQ(bodyOf(readResponse(a)), okBody("<value><i4>9</i4></value>")) << i;
+        EXPECT_LT(took, 0.3) << "a 0.05 s round spun on for " << took << " s";
+    }
+    close(a);
+    t.server.dispatch().setSpin(-5);
+    EXPECT_EQ(t.server.dispatch().spin(), 0);
 }
