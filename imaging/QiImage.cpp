@@ -484,23 +484,42 @@ void QiImage::sectorFill(const uint64_t *palette, int32_t paletteSize, int32_t d
     std::vector<uint64_t> s;
     if (smooth)
         s = shades(m_bits, palette[0], paletteSize > 1 ? palette[1] : palette[0]);
-    std::vector<int64_t> dx(static_cast<size_t>(m_width)), dy(static_cast<size_t>(m_width));
-    std::vector<int32_t> angle(static_cast<size_t>(m_width));
-    for (int32_t x = 0; x < m_width; ++x)
-        dx[static_cast<size_t>(x)] = static_cast<int64_t>(x) - cx;
     const int64_t d = divisions;
-    for (int32_t y = 0; y < m_height; ++y) {
-        std::fill(dy.begin(), dy.end(), static_cast<int64_t>(y) - cy);
-        qiCordicAngles(dx.data(), dy.data(), angle.data(), m_width);
-        uint64_t *r = row(y);
-        for (int32_t x = 0; x < m_width; ++x) {
-            const int64_t a = static_cast<int64_t>(angle[static_cast<size_t>(x)]) + 180 * 65536;
-            if (smooth) {
-                r[x] = s[static_cast<size_t>((d * ((a / 360) >> 6)) & 1023)];
-            } else {
-                int64_t k = ((a * d) / 360 >> 16) % paletteSize;
-                r[x] = palette[k < 0 ? k + paletteSize : k];
-            }
+    // Sector k of the plain star is palette[k mod paletteSize]; with up to a
+    // million sectors a table saves the division per pixel.
+    const int64_t lowest = std::min<int64_t>(d, 0) - 1, highest = std::max<int64_t>(d, 0) + 1;
+    std::vector<uint64_t> sectorWord;
+    if (!smooth && highest - lowest <= (int64_t{1} << 20)) {
+        sectorWord.resize(static_cast<size_t>(highest - lowest + 1));
+        for (int64_t k = lowest; k <= highest; ++k) {
+            const int64_t m = k % paletteSize;
+            sectorWord[static_cast<size_t>(k - lowest)] = palette[m < 0 ? m + paletteSize : m];
         }
     }
+    // Rows are independent: spread them over the cores.
+    QiWorkerPool::shared().run(m_height, 8, [&](int32_t begin, int32_t end) {
+        std::vector<int64_t> dx(static_cast<size_t>(m_width)), dy(static_cast<size_t>(m_width));
+        std::vector<int32_t> angle(static_cast<size_t>(m_width));
+        for (int32_t x = 0; x < m_width; ++x)
+            dx[static_cast<size_t>(x)] = static_cast<int64_t>(x) - cx;
+        for (int32_t y = begin; y < end; ++y) {
+            std::fill(dy.begin(), dy.end(), static_cast<int64_t>(y) - cy);
+            qiCordicAngles(dx.data(), dy.data(), angle.data(), m_width);
+            uint64_t *r = row(y);
+            for (int32_t x = 0; x < m_width; ++x) {
+                const int64_t a = static_cast<int64_t>(angle[static_cast<size_t>(x)]) + 180 * 65536;
+                if (smooth) {
+                    r[x] = s[static_cast<size_t>((d * ((a / 360) >> 6)) & 1023)];
+                } else {
+                    const int64_t q = (a * d) / 360 >> 16;
+                    if (q >= lowest && q <= highest && !sectorWord.empty()) {
+                        r[x] = sectorWord[static_cast<size_t>(q - lowest)];
+                    } else {
+                        const int64_t k = q % paletteSize;
+                        r[x] = palette[k < 0 ? k + paletteSize : k];
+                    }
+                }
+            }
+        }
+    });
 }

@@ -413,4 +413,26 @@ TEST(QiImage, PatternFillsFollowTheirDefinitions)
         ASSERT_TRUE(star.pixel(x, 119) >= 1 && star.pixel(x, 119) <= 8);
     star.sectorFill(&from, 1, 36, 100, 60, true);
     EXPECT_EQ(star.pixel(0, 0), from);
+
+    // Every pixel against the angle of its own offset, for plain stars with
+    // a palette table and for the smooth one, rows spread over the workers.
+    const uint64_t two[2] = {from, to};
+    for (int32_t divisions : {36, -7, 5000}) {
+        for (bool smooth : {false, true}) {
+            QiImage big(333, 97, 10);
+            big.sectorFill(smooth ? two : pal, smooth ? 2 : 3, divisions, 150, 41, smooth);
+            for (int32_t y = 0; y < 97; ++y)
+                for (int32_t x = 0; x < 333; ++x) {
+                    const int64_t a = int64_t{qiCordicAngle(x - 150, y - 41)} + 180 * 65536;
+                    uint64_t want;
+                    if (smooth) {
+                        want = shade(static_cast<int>((int64_t{divisions} * ((a / 360) >> 6)) & 1023));
+                    } else {
+                        int64_t k = ((a * divisions) / 360 >> 16) % 3;
+                        want = pal[k < 0 ? k + 3 : k];
+                    }
+                    ASSERT_EQ(big.pixel(x, y), want) << x << "," << y << " divisions " << divisions;
+                }
+        }
+    }
 }
