@@ -208,13 +208,8 @@ unsigned XmlRpcClient::handleEvent(unsigned eventType)
                               static_cast<int>(m_connectionState), XmlRpcSocket::getErrorMsg().c_str());
         return 0;
     }
-    if (m_connectionState == WRITE_REQUEST) {
-        if (!writeRequest())
-            return 0;
-        // The answer cannot have come yet: asking now would only cost a
-        // system call answering EAGAIN. poll says when it is there.
-        return m_connectionState == WRITE_REQUEST ? XmlRpcDispatch::WritableEvent : XmlRpcDispatch::ReadableEvent;
-    }
+    if (m_connectionState == WRITE_REQUEST && !writeRequest())
+        return 0;
     if (m_connectionState == READ_HEADER && !readHeader())
         return 0;
     if (m_connectionState == READ_RESPONSE && !readResponse())
