@@ -2,7 +2,8 @@
 // generator's own server (real engine on a raster double), and against
 // Python's SimpleXMLRPCServer (HTTP/1.1, a trivial SetGen) in the same run.
 // Each case runs on one keep-alive connection and with a new connection per
-// call, and reports calls/s and p50/p99 latency in microseconds.
+// call, and reports calls/s and p50/p99 latency in microseconds; a minimal
+// blocking client on one keep-alive connection drives both as well.
 #include "../tests/remote/RemoteTestEngine.h"
 #include "OvcXmlPrivates.h"
 #include "QiLog.h"
@@ -16,6 +17,12 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -99,6 +106,71 @@ void roundTrips(benchmark::State &state, int port, bool keepAlive)
     state.counters["p99_us"] = pct(0.99);
 }
 
+// The same call from a minimal client: one blocking socket, a fixed request,
+// the response read up to its Content-length. Shows the servers without our
+// client's share of each round trip.
+void rawRoundTrips(benchmark::State &state, int port)
+{
+    if (port <= 0) {
+        state.SkipWithError("server not running");
+        return;
+    }
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+        close(fd);
+        state.SkipWithError("connect failed");
+        return;
+    }
+    const std::string body = "<?xml version=\"1.0\"?>\r\n<methodCall><methodName>SetGen</methodName>\r\n<params><param>"
+                             "<value>TestBars</value></param></params></methodCall>\r\n";
+    const std::string request = "POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\nContent-length: " +
+                                std::to_string(body.size()) + "\r\n\r\n" + body;
+    std::vector<double> micros;
+    micros.reserve(1 << 20);
+    std::string got;
+    char buf[4096];
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+            state.SkipWithError("send failed");
+            break;
+        }
+        got.clear();
+        size_t need = std::string::npos;
+        while (need == std::string::npos || got.size() < need) {
+            ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            got.append(buf, static_cast<size_t>(n));
+            size_t end = got.find("\r\n\r\n");
+            if (need == std::string::npos && end != std::string::npos) {
+                size_t at = got.find("ontent-");
+                size_t len = at == std::string::npos ? 0 : std::strtoul(got.c_str() + at + 15, nullptr, 10);
+                need = end + 4 + len;
+            }
+        }
+        auto t1 = std::chrono::steady_clock::now();
+        const bool integer = got.find("<int>") != std::string::npos || got.find("<i4>") != std::string::npos;
+        if (need == std::string::npos || got.size() < need || !integer) {
+            state.SkipWithError("call failed");
+            break;
+        }
+        micros.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+    }
+    close(fd);
+    std::sort(micros.begin(), micros.end());
+    auto pct = [&](double p) { return micros.empty() ? 0.0 : micros[static_cast<size_t>(p * (micros.size() - 1))]; };
+    state.counters["calls_per_s"] = benchmark::Counter(static_cast<double>(micros.size()), benchmark::Counter::kIsRate);
+    state.counters["p50_us"] = pct(0.50);
+    state.counters["p99_us"] = pct(0.99);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -113,6 +185,8 @@ int main(int argc, char **argv)
 
     benchmark::RegisterBenchmark("SetGen/orvane/keepalive", roundTrips, ours, true)->UseRealTime();
     benchmark::RegisterBenchmark("SetGen/python/keepalive", roundTrips, python.port, true)->UseRealTime();
+    benchmark::RegisterBenchmark("SetGen/orvane/rawclient", rawRoundTrips, ours)->UseRealTime();
+    benchmark::RegisterBenchmark("SetGen/python/rawclient", rawRoundTrips, python.port)->UseRealTime();
     benchmark::RegisterBenchmark("SetGen/orvane/newconnection", roundTrips, ours, false)->UseRealTime();
     benchmark::RegisterBenchmark("SetGen/python/newconnection", roundTrips, python.port, false)->UseRealTime();
     benchmark::Initialize(&argc, argv);
