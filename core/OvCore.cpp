@@ -6,8 +6,12 @@
 #include "QigInterface.h"
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
+#include <linux/futex.h>
 #include <strings.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,7 +42,19 @@ OvCore::OvCore() = default;
 
 OvCore::~OvCore() { shutdown(); }
 
-void OvCore::wake() { m_work.notify_all(); }
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) && std::atomic<uint32_t>::is_always_lock_free,
+              "the wake counter is used as a futex word");
+
+void OvCore::wake()
+{
+    // Sequentially consistent with the sleeper's count and check: either
+    // this sees it asleep, or it sees the new count and does not sleep.
+    m_workSeq.fetch_add(1);
+    if (m_idle.load() > 0)
+        syscall(SYS_futex, reinterpret_cast<uint32_t *>(&m_workSeq), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr,
+                0);
+    m_work.notify_all();
+}
 
 std::unique_lock<std::mutex> OvCore::tableLock()
 {
@@ -141,7 +157,7 @@ int32_t OvCore::post(const QiParams &params)
         m_nextId = static_cast<int32_t>(static_cast<uint32_t>(m_nextId) + 1u);
         m_queue.push_back(std::move(req));
     }
-    m_work.notify_all();
+    wake();
     return id;
 }
 
@@ -252,7 +268,16 @@ void OvCore::mainLoop()
                 if (st == std::cv_status::timeout)
                     t = ticksNow();
             } else {
-                m_work.wait(lock);
+                // Read under the lock: a request queued after this has its
+                // wake counted after it, so the wait cannot miss it.
+                const uint32_t seq = m_workSeq.load();
+                lock.unlock();
+                m_idle.fetch_add(1);
+                while (m_workSeq.load() == seq)
+                    syscall(SYS_futex, reinterpret_cast<uint32_t *>(&m_workSeq), FUTEX_WAIT_PRIVATE, seq, nullptr,
+                            nullptr, 0);
+                m_idle.fetch_sub(1);
+                lock.lock();
             }
             cur = m_currentRenderer;
             if (m_queue.empty() && cur && cur->framePeriod.load() != 0) {

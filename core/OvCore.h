@@ -138,6 +138,13 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_work;
+    // Bumped with every wake of the render thread; the idle render thread
+    // sleeps on it (a futex) instead of on m_work, because a condition
+    // variable hands the mutex back marked contended and each request then
+    // costs one more system call to release it. m_idle counts sleepers so
+    // a wake with nobody asleep stays in user space.
+    std::atomic<uint32_t> m_workSeq{0};
+    std::atomic<int32_t> m_idle{0};
     std::condition_variable m_waiterCond;
     std::deque<OvRequest> m_queue;
     OvPatternRenderer *m_currentRenderer = nullptr;

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <condition_variable>
 #include <future>
 #include <mutex>
@@ -358,6 +360,31 @@ TEST_F(Engine, ManyThreadsPostAndWait)
     QiParams listed;
     core.listPatterns(listed);
     EXPECT_EQ(listed.size(), 4u);
+}
+
+// Requests posted while the render thread is busy, just going idle, or
+// long asleep: each one is drawn. A lost wake-up would leave a wait
+// hanging, which the watchdog turns into a failure.
+TEST_F(Engine, EveryRequestWakesTheRenderThread)
+{
+    auto run = std::async(std::launch::async, [&] {
+        for (int i = 0; i < 3000; ++i) {
+            int32_t id = core.post(pattern(i % 2 ? "Dummy" : "Other"));
+            // Waiting on a request already drawn returns false at once.
+            bool r = false;
+            if (i % 3 == 0)
+                core.waitTransaction(id, r);
+            if (i % 7 == 0)
+                std::this_thread::sleep_for(std::chrono::microseconds(i % 200));
+        }
+    });
+    if (run.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        // The poster is stuck in its wait; the future cannot be destroyed.
+        std::fprintf(stderr, "EveryRequestWakesTheRenderThread: a request was never drawn\n");
+        std::_Exit(1);
+    }
+    postWait(pattern("Dummy"));
+    EXPECT_EQ(dummy->count(), 1501u);
 }
 
 TEST_F(Engine, CatalogueListsPatternsAndAliases)
