@@ -1,6 +1,6 @@
 #pragma once
 // A raster double for engine tests: three formats, counts every call.
-#include "QiRaster.h"
+#include "../common/CountingRaster.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -8,32 +8,19 @@
 #include <string>
 #include <vector>
 
-class FakeRaster : public QiRaster {
+class FakeRaster : public CountingRaster {
 public:
-    FakeRaster()
+    FakeRaster() : CountingRaster("fake-1", "0")
     {
         m_blackLevel = 64;
         m_whiteLevel = 940;
     }
-    bool render(int32_t, bool) override
-    {
-        ++renders;
-        return true;
-    }
-    bool setBufferCount(int32_t n) override
-    {
-        m_bufferCount = n;
-        m_currentBuffer = 0;
-        return true;
-    }
     bool outputBuffer(int32_t index) override
     {
         std::lock_guard<std::mutex> g(lock);
-        outputs.push_back(index);
+        outputIndices.push_back(index);
         return true;
     }
-    std::string gatewareVersion() override { return "fake-1"; }
-    std::string serialNumber() override { return "0"; }
 
     bool getFormatList(std::vector<std::string> &names, int32_t &def) override
     {
@@ -81,17 +68,16 @@ public:
     size_t outputCount()
     {
         std::lock_guard<std::mutex> g(lock);
-        return outputs.size();
+        return outputIndices.size();
     }
 
     std::vector<std::string> formats{"SD", "HD", "UHD"};
     std::string device = "HD";
-    std::atomic<int> renders{0};
     std::atomic<int> formatCalls{0};
     std::atomic<bool> rerender{false};
     int32_t lastPixelFormat = -1;
     std::mutex lock;
     std::condition_variable gateCond;
     bool gateClosed = false;
-    std::vector<int32_t> outputs;
+    std::vector<int32_t> outputIndices;
 };

@@ -4,7 +4,7 @@
 #include "OvCore.h"
 #include "QiOptDouble.h"
 #include "QiOptInt.h"
-#include "QiRaster.h"
+#include "../common/CountingRaster.h"
 
 #include <atomic>
 #include <mutex>
@@ -13,31 +13,13 @@
 
 namespace remotetest {
 
-class TestRaster : public QiRaster {
+class TestRaster : public CountingRaster {
 public:
-    TestRaster()
+    TestRaster() : CountingRaster("gw-7.1", "SN0")
     {
         m_blackLevel = 64;
         m_whiteLevel = 940;
     }
-    bool render(int32_t, bool) override
-    {
-        ++renders;
-        return true;
-    }
-    bool setBufferCount(int32_t n) override
-    {
-        m_bufferCount = n;
-        m_currentBuffer = 0;
-        return true;
-    }
-    bool outputBuffer(int32_t) override
-    {
-        ++outputs;
-        return true;
-    }
-    std::string gatewareVersion() override { return "gw-7.1"; }
-    std::string serialNumber() override { return "SN0"; }
     bool readEdid(std::vector<uint8_t> &edid) override
     {
         ++edidReads;
@@ -52,7 +34,7 @@ public:
         return true;
     }
 
-    std::atomic<int> renders{0}, outputs{0}, edidReads{0}, rescans{0};
+    std::atomic<int> edidReads{0}, rescans{0};
     std::atomic<bool> haveEdid{true};
 };
 
