@@ -697,7 +697,7 @@ bool QiImageCoder::encodeRgb10(uint8_t *buffer, int redField, int blueField, boo
 namespace {
 
 // Shared frame walk of the two 4:2:2 encoders. On 8- and 10-bit images the
-// matrix path runs the vector kernel (kernel(src, blocks, dst row)) over
+// vector kernel runs (kernel(src, blocks, dst row)) over
 // whole blocks of blockPixels; the rest of each row, from pixel `done`,
 // goes through the pair pass: pairsFrom(done) pairs of values, then
 // pack(y, row values, done).
@@ -718,10 +718,11 @@ void encodeYcc(const QiImage *img, uint8_t flags, const int32_t konst[3], bool t
     }
     const int32_t w = img->width();
     QiYccSimdForm simd;
-    const int32_t block = !convert && !f.formula ? blockPixels() : 0;
+    const int32_t block = !convert ? blockPixels() : 0;
     const bool vector = block > 0;
     if (vector) {
         simd.m = f.m;
+        simd.k = f.formula ? f.k : nullptr;
         simd.bits = img->bits();
         simd.outBits = f.tenBit ? 10 : 8;
         for (int c = 0; c < 3; ++c) {

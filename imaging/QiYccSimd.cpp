@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cmath>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -14,17 +15,50 @@
 QiYccFixed qiYccFixed(const QiYccSimdForm &f)
 {
     QiYccFixed x;
-    x.frac = qiYccFixedFraction(f.outBits);
-    const double maxAbs = (1 << f.outBits) - 1 - 16;
+    x.frac = qiYccFixedFraction(f.outBits, f.k != nullptr);
+    double w[3][3]; // luma, Cb, Cr weights per component
+    double span[3]; // largest input magnitude each row's weights meet
+    if (f.k) {
+        // y = Kr r + Kg g + Kb b on (code - 64) / 876; the chroma codes
+        // scale b - y and r - y by sB, sR and 896/876; all from one pixel.
+        const double *k = f.k;
+        const double sb = k[3] * 896.0 / 876.0, sr = k[4] * 896.0 / 876.0;
+        const double rows[3][3] = {{k[0], k[1], k[2]},
+                                   {-sb * k[0], -sb * k[1], sb * (1.0 - k[2])},
+                                   {sr * (1.0 - k[0]), -sr * k[1], -sr * k[2]}};
+        std::copy(&rows[0][0], &rows[0][0] + 9, &w[0][0]);
+        span[0] = span[1] = span[2] = 1023 - 64;
+        x.centre = 64;
+        x.offY = static_cast<int32_t>(std::ldexp(64.5, x.frac));
+        x.offC = static_cast<int32_t>(std::ldexp(512.5, x.frac));
+        x.addY = x.addC = 0;
+        x.lo = INT32_MIN;
+        x.hi = INT32_MAX;
+        x.andMask = 0x3FF;
+    } else {
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                w[r][c] = f.m[3 * r + c];
+        const double maxAbs = (1 << f.outBits) - 1 - 16;
+        // Chroma weighs the pair's sum of each component.
+        span[0] = maxAbs;
+        span[1] = span[2] = 2 * maxAbs;
+        x.centre = 16;
+        x.offY = x.offC = 1 << (x.frac - 1);
+        x.addY = 16;
+        x.addC = f.outBits == 10 ? 512 : 128;
+        x.lo = 0;
+        x.hi = f.outBits == 10 ? 1023 : 255;
+        x.andMask = -1;
+    }
     int32_t *rows[3] = {x.y, x.cb, x.cr};
     double bound = 0;
     for (int r = 0; r < 3; ++r) {
         double err = 0;
         for (int c = 0; c < 3; ++c) {
-            const double exact = std::ldexp(f.m[3 * r + c], x.frac);
+            const double exact = std::ldexp(w[r][c], x.frac);
             rows[r][c] = static_cast<int32_t>(std::llround(exact));
-            // Chroma weighs the pair's sum of each component.
-            err += std::fabs(rows[r][c] - exact) * (r == 0 ? maxAbs : 2 * maxAbs);
+            err += std::fabs(rows[r][c] - exact) * span[r];
         }
         bound = std::max(bound, err);
     }
@@ -42,7 +76,7 @@ QiYccFixed qiYccFixed(const QiYccSimdForm &f)
 
 namespace {
 
-constexpr int fixedFraction(int outBits) { return qiYccFixedFraction(outBits); }
+constexpr int fixedFraction(int outBits, bool formula) { return qiYccFixedFraction(outBits, formula); }
 
 // Everything one call needs in registers.
 struct Lanes {
@@ -51,7 +85,10 @@ struct Lanes {
     __m256i addY, addC, hi;
     // Fixed-point estimate: luma weights, chroma weights (Cb in the low
     // half, Cr in the high half), the 0.5 offset, and the tie test.
-    __m256i fixY[3], fixC[3], fixHalf, margin, fracMask, band;
+    __m256i fixY[3], fixC[3], fixOffY, fixOffC, margin, fracMask, band;
+    __m256i lo, andMask;
+    // Formula path: Kr Kg Kb sB sR and its scale factors.
+    __m256d k[5], d876, d896, d64, d512;
 };
 
 QI_AVX2_INLINE Lanes makeLanes(const QiYccSimdForm &f)
@@ -62,21 +99,30 @@ QI_AVX2_INLINE Lanes makeLanes(const QiYccSimdForm &f)
         l.keep[c] = _mm256_set1_epi32(static_cast<int32_t>(f.keep[c]));
         l.konst[c] = _mm256_set1_epi32(static_cast<int32_t>(f.konst[c]));
     }
-    l.centre = _mm256_set1_epi32(16);
+    const QiYccFixed x = qiYccFixed(f);
+    l.centre = _mm256_set1_epi32(x.centre);
     // Low words of p0 p1 p4 p5 | p2 p3 p6 p7 to p0 p2 p4 p6 | p1 p3 p5 p7.
     l.permute = _mm256_setr_epi32(0, 4, 2, 6, 1, 5, 3, 7);
     for (int i = 0; i < 9; ++i)
-        l.w[i] = _mm256_set1_pd(f.m[i]);
+        l.w[i] = _mm256_set1_pd(f.m ? f.m[i] : 0.0);
     l.half = _mm256_set1_pd(0.5);
-    l.addY = _mm256_set1_epi32(16);
-    l.addC = _mm256_set1_epi32(f.outBits == 10 ? 512 : 128);
-    l.hi = _mm256_set1_epi32(f.outBits == 10 ? 1023 : 255);
-    const QiYccFixed x = qiYccFixed(f);
+    l.addY = _mm256_set1_epi32(x.addY);
+    l.addC = _mm256_set1_epi32(x.addC);
+    l.lo = _mm256_set1_epi32(x.lo);
+    l.hi = _mm256_set1_epi32(x.hi);
+    l.andMask = _mm256_set1_epi32(x.andMask);
+    for (int i = 0; i < 5; ++i)
+        l.k[i] = _mm256_set1_pd(f.k ? f.k[i] : 0.0);
+    l.d876 = _mm256_set1_pd(876.0);
+    l.d896 = _mm256_set1_pd(896.0);
+    l.d64 = _mm256_set1_pd(64.0);
+    l.d512 = _mm256_set1_pd(512.0);
     for (int c = 0; c < 3; ++c) {
         l.fixY[c] = _mm256_set1_epi32(x.y[c]);
         l.fixC[c] = _mm256_setr_epi32(x.cb[c], x.cb[c], x.cb[c], x.cb[c], x.cr[c], x.cr[c], x.cr[c], x.cr[c]);
     }
-    l.fixHalf = _mm256_set1_epi32(1 << (x.frac - 1));
+    l.fixOffY = _mm256_set1_epi32(x.offY);
+    l.fixOffC = _mm256_set1_epi32(x.offC);
     l.margin = _mm256_set1_epi32(x.margin);
     l.fracMask = _mm256_set1_epi32((1 << x.frac) - 1);
     l.band = _mm256_set1_epi32(2 * x.margin + 1);
@@ -131,19 +177,47 @@ QI_AVX2_INLINE void components(const uint64_t *src, const Lanes &l, __m256i v[3]
 
 QI_AVX2_INLINE void offsetAndClamp(__m256i &Y, __m256i &C, const Lanes &l)
 {
-    const __m256i zero = _mm256_setzero_si256();
-    Y = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(Y, l.addY), zero), l.hi);
-    C = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(C, l.addC), zero), l.hi);
+    Y = _mm256_and_si256(_mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(Y, l.addY), l.lo), l.hi), l.andMask);
+    C = _mm256_and_si256(_mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(C, l.addC), l.lo), l.hi), l.andMask);
+}
+
+// The formula path's luma of one pixel: Kr r + Kg g + Kb b, each component
+// (code - 64) / 876.
+QI_AVX2_INLINE __m256d formulaLuma(const Lanes &l, const __m256d p[3], __m256d q[3])
+{
+    for (int c = 0; c < 3; ++c)
+        q[c] = _mm256_div_pd(p[c], l.d876);
+    __m256d s = _mm256_mul_pd(l.k[0], q[0]);
+    s = _mm256_add_pd(s, _mm256_mul_pd(l.k[1], q[1]));
+    return _mm256_add_pd(s, _mm256_mul_pd(l.k[2], q[2]));
+}
+
+// value * scale + offset + 0.5, truncated toward zero.
+QI_AVX2_INLINE __m128i formulaCode(__m256d v, __m256d scale, __m256d offset, __m256d half)
+{
+    return _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(v, scale), offset), half));
 }
 
 // Four pairs in the defined double arithmetic: Y = Y0 of the pairs | Y1 of
 // the pairs, C = Cb | Cr, offsets added and clamped.
+template <bool Formula>
 QI_AVX2_INLINE void pairsExact(const __m256i v[3], const Lanes &l, __m256i &Y, __m256i &C)
 {
     __m256d first[3], second[3];
     for (int c = 0; c < 3; ++c) {
         first[c] = _mm256_cvtepi32_pd(_mm256_castsi256_si128(v[c]));
         second[c] = _mm256_cvtepi32_pd(_mm256_extracti128_si256(v[c], 1));
+    }
+    if constexpr (Formula) {
+        // Both chroma values from the pair's first pixel.
+        __m256d a[3], b[3];
+        const __m256d y0 = formulaLuma(l, first, a), y1 = formulaLuma(l, second, b);
+        const __m256d cb = _mm256_mul_pd(_mm256_sub_pd(a[2], y0), l.k[3]);
+        const __m256d cr = _mm256_mul_pd(_mm256_sub_pd(a[0], y0), l.k[4]);
+        Y = _mm256_set_m128i(formulaCode(y1, l.d876, l.d64, l.half), formulaCode(y0, l.d876, l.d64, l.half));
+        C = _mm256_set_m128i(formulaCode(cr, l.d896, l.d512, l.half), formulaCode(cb, l.d896, l.d512, l.half));
+        offsetAndClamp(Y, C, l);
+        return;
     }
     const __m128i y0 = code(luma(l.w, first), l.half), y1 = code(luma(l.w, second), l.half);
     const __m128i cb = code(chroma(l.w + 3, first, second), l.half);
@@ -164,17 +238,19 @@ QI_AVX2_INLINE __m256i nearStep(__m256i t, const Lanes &l)
 // The same four pairs in 32-bit fixed point, eight lanes at a time. Where a
 // sum lies within the error margin of a truncation step the estimate may
 // differ from the definition: then false, and nothing is written.
-template <int OutBits>
+template <int OutBits, bool Formula>
 QI_AVX2_INLINE bool pairsFixed(const __m256i v[3], const Lanes &l, __m256i &Y, __m256i &C)
 {
-    constexpr int F = fixedFraction(OutBits);
-    __m256i ty = _mm256_add_epi32(_mm256_mullo_epi32(l.fixY[0], v[0]), l.fixHalf);
+    constexpr int F = fixedFraction(OutBits, Formula);
+    __m256i ty = _mm256_add_epi32(_mm256_mullo_epi32(l.fixY[0], v[0]), l.fixOffY);
     ty = _mm256_add_epi32(ty, _mm256_mullo_epi32(l.fixY[1], v[1]));
     ty = _mm256_add_epi32(ty, _mm256_mullo_epi32(l.fixY[2], v[2]));
-    // Chroma weighs the sum of the pair's two pixels, in both halves.
-    __m256i tc = l.fixHalf;
+    // Matrix chroma weighs the sum of the pair's two pixels, the formula its
+    // first pixel; either in both halves.
+    __m256i tc = l.fixOffC;
     for (int c = 0; c < 3; ++c) {
-        const __m256i q = _mm256_add_epi32(v[c], _mm256_permute2x128_si256(v[c], v[c], 0x01));
+        const __m256i q = Formula ? _mm256_permute2x128_si256(v[c], v[c], 0x00)
+                                  : _mm256_add_epi32(v[c], _mm256_permute2x128_si256(v[c], v[c], 0x01));
         tc = _mm256_add_epi32(tc, _mm256_mullo_epi32(l.fixC[c], q));
     }
     const __m256i near = _mm256_or_si256(nearStep(ty, l), nearStep(tc, l));
@@ -188,13 +264,13 @@ QI_AVX2_INLINE bool pairsFixed(const __m256i v[3], const Lanes &l, __m256i &Y, _
     return true;
 }
 
-template <int Bits, int OutBits, bool Overrides>
+template <int Bits, int OutBits, bool Overrides, bool Formula>
 QI_AVX2_INLINE void fourPairs(const uint64_t *src, const Lanes &l, __m256i &Y, __m256i &C)
 {
     __m256i v[3];
     components<Bits, OutBits, Overrides>(src, l, v);
-    if (!pairsFixed<OutBits>(v, l, Y, C))
-        pairsExact(v, l, Y, C);
+    if (!pairsFixed<OutBits, Formula>(v, l, Y, C))
+        pairsExact<Formula>(v, l, Y, C);
 }
 
 // Samples of four pairs in stream order: Cb Y0 Cr Y1 of pairs 0, 1 and of
@@ -219,14 +295,14 @@ QI_AVX2_INLINE __m256i packWords(__m256i x, __m256i y, __m256i z)
     return _mm256_or_si256(_mm256_or_si256(a, _mm256_slli_epi32(b, 10)), _mm256_slli_epi32(c, 20));
 }
 
-template <int Bits, bool Overrides>
+template <int Bits, bool Overrides, bool Formula>
 QI_AVX2 void v210Blocks(const uint64_t *src, int32_t blocks, const QiYccSimdForm &f, uint8_t *dst)
 {
     const Lanes l = makeLanes(f);
     for (int32_t k = 0; k < blocks; ++k, src += 24, dst += 64) {
         __m256i s[6], Y, C;
         for (int t = 0; t < 3; ++t) {
-            fourPairs<Bits, 10, Overrides>(src + 8 * t, l, Y, C);
+            fourPairs<Bits, 10, Overrides, Formula>(src + 8 * t, l, Y, C);
             streamOrder(Y, C, s[2 * t], s[2 * t + 1]);
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst), packWords(s[0], s[1], s[2]));
@@ -243,7 +319,7 @@ QI_AVX2 void ycc8Blocks(const uint64_t *src, int32_t blocks, const QiYccSimdForm
     const int pick[4] = {order[1] & 3, order[0] & 3, order[3] & 3, order[2] & 3};
     for (int32_t k = 0; k < blocks; ++k, src += 8, dst += 16) {
         __m256i Y, C;
-        fourPairs<Bits, 8, Overrides>(src, l, Y, C);
+        fourPairs<Bits, 8, Overrides, false>(src, l, Y, C);
         const __m128i V[4] = {_mm256_castsi256_si128(Y), _mm256_castsi256_si128(C), _mm256_extracti128_si256(Y, 1),
                               _mm256_extracti128_si256(C, 1)};
         __m128i word = V[pick[0]];
@@ -287,13 +363,16 @@ int32_t qiYcc8BlockPixels()
 void qiV210Blocks(const uint64_t *src, int32_t blocks, const QiYccSimdForm &f, uint8_t *dst)
 {
     using Fn = void (*)(const uint64_t *, int32_t, const QiYccSimdForm &, uint8_t *);
-    static constexpr Fn kFns[2][2] = {{v210Blocks<8, false>, v210Blocks<8, true>},
-                                      {v210Blocks<10, false>, v210Blocks<10, true>}};
+    static constexpr Fn kFns[2][2][2] = {
+        {{v210Blocks<8, false, false>, v210Blocks<8, true, false>},
+         {v210Blocks<10, false, false>, v210Blocks<10, true, false>}},
+        {{v210Blocks<8, false, true>, v210Blocks<8, true, true>},
+         {v210Blocks<10, false, true>, v210Blocks<10, true, true>}}};
     const int level = qiYccSimdLevel();
     if (level == 2)
         qiV210Blocks512(src, blocks, f, dst);
     else if (level == 1)
-        kFns[f.bits == 10][f.overrides](src, blocks, f, dst);
+        kFns[f.k != nullptr][f.bits == 10][f.overrides](src, blocks, f, dst);
 }
 
 void qiYcc8Blocks(const uint64_t *src, int32_t blocks, const QiYccSimdForm &f, const int order[4], uint8_t *dst)

@@ -12,6 +12,9 @@
 // the row (and the repeated last pixel) the ordinary way.
 struct QiYccSimdForm {
     const double *m = nullptr; // a b c | d e f | g h i
+    // The formula path of v210 (10-bit output only): Kr Kg Kb sB sR; null
+    // for the matrix path.
+    const double *k = nullptr;
     int32_t bits = 10;         // image depth: 8 or 10
     int32_t outBits = 10;      // 8 (YCbCr8) or 10 (v210)
     uint32_t keep[3] = {~0u, ~0u, ~0u};
@@ -23,13 +26,22 @@ struct QiYccSimdForm {
 // fraction bits, and the margin (in units of 2^-frac) within which a sum
 // may lie on the wrong side of a truncation step. Sums that close are
 // computed in double precision instead. The fraction keeps every sum below
-// 2^31 in magnitude (luma at most 1007.5 units at 10 bits, chroma about
-// 524; 239.5 and 131 at 8 bits).
-constexpr int qiYccFixedFraction(int outBits) { return outBits == 10 ? 21 : 23; }
+// 2^31 in magnitude (matrix luma at most 1007.5 units at 10 bits, chroma
+// about 524; 239.5 and 131 at 8 bits; formula codes, which are not clamped,
+// from about -11 to 1036).
+constexpr int qiYccFixedFraction(int outBits, bool formula = false)
+{
+    return formula ? 20 : outBits == 10 ? 21 : 23;
+}
 struct QiYccFixed {
     int frac = 21;
     int32_t y[3] = {}, cb[3] = {}, cr[3] = {};
     int32_t margin = 0;
+    // What the path does around the sums: centre subtracted from each
+    // component; fixed-point offsets of luma and chroma sums; after
+    // truncation, addY / addC added, the result clamped to lo..hi and
+    // masked with andMask.
+    int32_t centre = 16, offY = 0, offC = 0, addY = 16, addC = 512, lo = 0, hi = 1023, andMask = -1;
 };
 QiYccFixed qiYccFixed(const QiYccSimdForm &form);
 

@@ -15,8 +15,10 @@ namespace {
 struct Lanes {
     __m512i mask, keep[3], konst[3], centre, evensOdds;
     __m512d w[9], half;
-    __m512i addY, addC, hi;
-    __m512i fixY[3], fixC[3], fixHalf, margin, fracMask, band;
+    __m512i addY, addC, lo, hi, andMask;
+    __m512i fixY[3], fixC[3], fixOffY, fixOffC, margin, fracMask, band;
+    // Formula path: Kr Kg Kb sB sR and its scale factors.
+    __m512d k[5], d876, d896, d64, d512;
 };
 
 QI_AVX512_INLINE Lanes makeLanes(const QiYccSimdForm &f)
@@ -27,23 +29,32 @@ QI_AVX512_INLINE Lanes makeLanes(const QiYccSimdForm &f)
         l.keep[c] = _mm512_set1_epi32(static_cast<int32_t>(f.keep[c]));
         l.konst[c] = _mm512_set1_epi32(static_cast<int32_t>(f.konst[c]));
     }
-    l.centre = _mm512_set1_epi32(16);
+    const QiYccFixed x = qiYccFixed(f);
+    l.centre = _mm512_set1_epi32(x.centre);
     // Low words of sixteen pixels: the pairs' first pixels, then their
     // second ones.
     l.evensOdds = _mm512_setr_epi32(0, 4, 8, 12, 16, 20, 24, 28, 2, 6, 10, 14, 18, 22, 26, 30);
     for (int i = 0; i < 9; ++i)
-        l.w[i] = _mm512_set1_pd(f.m[i]);
+        l.w[i] = _mm512_set1_pd(f.m ? f.m[i] : 0.0);
     l.half = _mm512_set1_pd(0.5);
-    l.addY = _mm512_set1_epi32(16);
-    l.addC = _mm512_set1_epi32(f.outBits == 10 ? 512 : 128);
-    l.hi = _mm512_set1_epi32(f.outBits == 10 ? 1023 : 255);
-    const QiYccFixed x = qiYccFixed(f);
+    l.addY = _mm512_set1_epi32(x.addY);
+    l.addC = _mm512_set1_epi32(x.addC);
+    l.lo = _mm512_set1_epi32(x.lo);
+    l.hi = _mm512_set1_epi32(x.hi);
+    l.andMask = _mm512_set1_epi32(x.andMask);
+    for (int i = 0; i < 5; ++i)
+        l.k[i] = _mm512_set1_pd(f.k ? f.k[i] : 0.0);
+    l.d876 = _mm512_set1_pd(876.0);
+    l.d896 = _mm512_set1_pd(896.0);
+    l.d64 = _mm512_set1_pd(64.0);
+    l.d512 = _mm512_set1_pd(512.0);
     for (int c = 0; c < 3; ++c) {
         l.fixY[c] = _mm512_set1_epi32(x.y[c]);
         // Cb weights in the low half, Cr weights in the high half.
         l.fixC[c] = _mm512_inserti64x4(_mm512_set1_epi32(x.cb[c]), _mm256_set1_epi32(x.cr[c]), 1);
     }
-    l.fixHalf = _mm512_set1_epi32(1 << (x.frac - 1));
+    l.fixOffY = _mm512_set1_epi32(x.offY);
+    l.fixOffC = _mm512_set1_epi32(x.offC);
     l.margin = _mm512_set1_epi32(x.margin);
     l.fracMask = _mm512_set1_epi32((1 << x.frac) - 1);
     l.band = _mm512_set1_epi32(2 * x.margin + 1);
@@ -73,9 +84,8 @@ QI_AVX512_INLINE void components(const uint64_t *src, const Lanes &l, __m512i v[
 
 QI_AVX512_INLINE void offsetAndClamp(__m512i &Y, __m512i &C, const Lanes &l)
 {
-    const __m512i zero = _mm512_setzero_si512();
-    Y = _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(Y, l.addY), zero), l.hi);
-    C = _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(C, l.addC), zero), l.hi);
+    Y = _mm512_and_si512(_mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(Y, l.addY), l.lo), l.hi), l.andMask);
+    C = _mm512_and_si512(_mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(C, l.addC), l.lo), l.hi), l.andMask);
 }
 
 // The definition's row sums, left to right (zero-weight terms change no sum).
@@ -98,13 +108,44 @@ QI_AVX512_INLINE __m512d chroma(const __m512d m[3], const __m512d p[3], const __
 
 QI_AVX512_INLINE __m256i code(__m512d s, __m512d half) { return _mm512_cvttpd_epi32(_mm512_add_pd(s, half)); }
 
+// The formula path's luma of one pixel: Kr r + Kg g + Kb b, each component
+// (code - 64) / 876.
+QI_AVX512_INLINE __m512d formulaLuma(const Lanes &l, const __m512d p[3], __m512d q[3])
+{
+    for (int c = 0; c < 3; ++c)
+        q[c] = _mm512_div_pd(p[c], l.d876);
+    __m512d s = _mm512_mul_pd(l.k[0], q[0]);
+    s = _mm512_add_pd(s, _mm512_mul_pd(l.k[1], q[1]));
+    return _mm512_add_pd(s, _mm512_mul_pd(l.k[2], q[2]));
+}
+
+// value * scale + offset + 0.5, truncated toward zero.
+QI_AVX512_INLINE __m256i formulaCode(__m512d v, __m512d scale, __m512d offset, __m512d half)
+{
+    return _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(v, scale), offset), half));
+}
+
 // Eight pairs in the defined double arithmetic: Y = Y0s | Y1s, C = Cbs | Crs.
+template <bool Formula>
 QI_AVX512_INLINE void pairsExact(const __m512i v[3], const Lanes &l, __m512i &Y, __m512i &C)
 {
     __m512d first[3], second[3];
     for (int c = 0; c < 3; ++c) {
         first[c] = _mm512_cvtepi32_pd(_mm512_castsi512_si256(v[c]));
         second[c] = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(v[c], 1));
+    }
+    if constexpr (Formula) {
+        // Both chroma values from the pair's first pixel.
+        __m512d a[3], b[3];
+        const __m512d y0 = formulaLuma(l, first, a), y1 = formulaLuma(l, second, b);
+        const __m512d cb = _mm512_mul_pd(_mm512_sub_pd(a[2], y0), l.k[3]);
+        const __m512d cr = _mm512_mul_pd(_mm512_sub_pd(a[0], y0), l.k[4]);
+        Y = _mm512_inserti64x4(_mm512_castsi256_si512(formulaCode(y0, l.d876, l.d64, l.half)),
+                               formulaCode(y1, l.d876, l.d64, l.half), 1);
+        C = _mm512_inserti64x4(_mm512_castsi256_si512(formulaCode(cb, l.d896, l.d512, l.half)),
+                               formulaCode(cr, l.d896, l.d512, l.half), 1);
+        offsetAndClamp(Y, C, l);
+        return;
     }
     Y = _mm512_inserti64x4(_mm512_castsi256_si512(code(luma(l.w, first), l.half)), code(luma(l.w, second), l.half),
                            1);
@@ -121,17 +162,19 @@ QI_AVX512_INLINE __mmask16 nearStep(__m512i t, const Lanes &l)
 
 // Eight pairs in fixed point; false (nothing written) when a sum is too
 // close to a truncation step.
-template <int OutBits>
+template <int OutBits, bool Formula>
 QI_AVX512_INLINE bool pairsFixed(const __m512i v[3], const Lanes &l, __m512i &Y, __m512i &C)
 {
-    constexpr int F = qiYccFixedFraction(OutBits);
-    __m512i ty = _mm512_add_epi32(_mm512_mullo_epi32(l.fixY[0], v[0]), l.fixHalf);
+    constexpr int F = qiYccFixedFraction(OutBits, Formula);
+    __m512i ty = _mm512_add_epi32(_mm512_mullo_epi32(l.fixY[0], v[0]), l.fixOffY);
     ty = _mm512_add_epi32(ty, _mm512_mullo_epi32(l.fixY[1], v[1]));
     ty = _mm512_add_epi32(ty, _mm512_mullo_epi32(l.fixY[2], v[2]));
-    __m512i tc = l.fixHalf;
+    __m512i tc = l.fixOffC;
     for (int c = 0; c < 3; ++c) {
-        // The pair's sum in both halves.
-        const __m512i q = _mm512_add_epi32(v[c], _mm512_shuffle_i64x2(v[c], v[c], _MM_SHUFFLE(1, 0, 3, 2)));
+        // Matrix chroma weighs the pair's sum, the formula its first pixel;
+        // either in both halves.
+        const __m512i q = Formula ? _mm512_shuffle_i64x2(v[c], v[c], _MM_SHUFFLE(1, 0, 1, 0))
+                                  : _mm512_add_epi32(v[c], _mm512_shuffle_i64x2(v[c], v[c], _MM_SHUFFLE(1, 0, 3, 2)));
         tc = _mm512_add_epi32(tc, _mm512_mullo_epi32(l.fixC[c], q));
     }
     if ((nearStep(ty, l) | nearStep(tc, l)) != 0)
@@ -142,13 +185,13 @@ QI_AVX512_INLINE bool pairsFixed(const __m512i v[3], const Lanes &l, __m512i &Y,
     return true;
 }
 
-template <int Bits, int OutBits, bool Overrides>
+template <int Bits, int OutBits, bool Overrides, bool Formula>
 QI_AVX512_INLINE void eightPairs(const uint64_t *src, const Lanes &l, __m512i &Y, __m512i &C)
 {
     __m512i v[3];
     components<Bits, OutBits, Overrides>(src, l, v);
-    if (!pairsFixed<OutBits>(v, l, Y, C))
-        pairsExact(v, l, Y, C);
+    if (!pairsFixed<OutBits, Formula>(v, l, Y, C))
+        pairsExact<Formula>(v, l, Y, C);
 }
 
 // Sixteen v210 words from 48 samples x | y | z: word j = s[3j] | s[3j+1] << 10 | s[3j+2] << 20.
@@ -178,14 +221,14 @@ QI_AVX512_INLINE void streamOrder(__m512i Y, __m512i C, __m512i &s0, __m512i &s1
     s1 = _mm512_permutex2var_epi32(C, hi, Y);
 }
 
-template <int Bits, bool Overrides>
+template <int Bits, bool Overrides, bool Formula>
 QI_AVX512 void v210Blocks(const uint64_t *src, int32_t blocks, const QiYccSimdForm &f, uint8_t *dst)
 {
     const Lanes l = makeLanes(f);
     for (int32_t k = 0; k < blocks; ++k, src += 48, dst += 128) {
         __m512i s[6], Y, C;
         for (int t = 0; t < 3; ++t) {
-            eightPairs<Bits, 10, Overrides>(src + 16 * t, l, Y, C);
+            eightPairs<Bits, 10, Overrides, Formula>(src + 16 * t, l, Y, C);
             streamOrder(Y, C, s[2 * t], s[2 * t + 1]);
         }
         _mm512_storeu_si512(dst, packWords(s[0], s[1], s[2]));
@@ -201,7 +244,7 @@ QI_AVX512 void ycc8Blocks(const uint64_t *src, int32_t blocks, const QiYccSimdFo
     const int pick[4] = {order[1] & 3, order[0] & 3, order[3] & 3, order[2] & 3};
     for (int32_t k = 0; k < blocks; ++k, src += 16, dst += 32) {
         __m512i Y, C;
-        eightPairs<Bits, 8, Overrides>(src, l, Y, C);
+        eightPairs<Bits, 8, Overrides, false>(src, l, Y, C);
         const __m256i V[4] = {_mm512_castsi512_si256(Y), _mm512_castsi512_si256(C), _mm512_extracti64x4_epi64(Y, 1),
                               _mm512_extracti64x4_epi64(C, 1)};
         __m256i word = V[pick[0]];
@@ -223,9 +266,12 @@ bool qiYccSimd512Available()
 void qiV210Blocks512(const uint64_t *src, int32_t blocks, const QiYccSimdForm &f, uint8_t *dst)
 {
     using Fn = void (*)(const uint64_t *, int32_t, const QiYccSimdForm &, uint8_t *);
-    static constexpr Fn kFns[2][2] = {{v210Blocks<8, false>, v210Blocks<8, true>},
-                                      {v210Blocks<10, false>, v210Blocks<10, true>}};
-    kFns[f.bits == 10][f.overrides](src, blocks, f, dst);
+    static constexpr Fn kFns[2][2][2] = {
+        {{v210Blocks<8, false, false>, v210Blocks<8, true, false>},
+         {v210Blocks<10, false, false>, v210Blocks<10, true, false>}},
+        {{v210Blocks<8, false, true>, v210Blocks<8, true, true>},
+         {v210Blocks<10, false, true>, v210Blocks<10, true, true>}}};
+    kFns[f.k != nullptr][f.bits == 10][f.overrides](src, blocks, f, dst);
 }
 
 void qiYcc8Blocks512(const uint64_t *src, int32_t blocks, const QiYccSimdForm &f, const int order[4], uint8_t *dst)

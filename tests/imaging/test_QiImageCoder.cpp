@@ -461,7 +461,8 @@ TEST(QiImageCoder, ThreadedOutputEqualsSingleThreaded)
 }
 
 // The vector kernels (each level this processor runs) against the
-// definition: both depths they take, overrides on and off, every matrix,
+// definition: both depths they take, overrides on and off, every matrix and
+// the formula path,
 // widths that leave no rest, a rest, or too few pixels for one block.
 // Noise puts a few sums of every frame inside the fixed-point margin, so
 // the double-precision recomputation runs too.
@@ -491,8 +492,10 @@ TEST(QiImageCoder, VectorKernelsMatchDefinitionAtEveryLevel)
                     }
                     coder.setOverrides(o.flags, o.c[0], o.c[1], o.c[2]);
                     for (int enc = 0; enc < 6; ++enc) {
-                        ASSERT_EQ(v210(coder, false, enc), refV210(img, false, enc, o))
-                            << "level " << level << " bits " << bits << " width " << w << " enc " << enc;
+                        for (bool exact : {false, true})
+                            ASSERT_EQ(v210(coder, exact, enc), refV210(img, exact, enc, o))
+                                << "level " << level << " bits " << bits << " width " << w << " enc " << enc
+                                << " exact " << exact;
                         ASSERT_EQ(ycc8(coder, kUyvy, enc), refYcc8(img, kUyvy, enc, o))
                             << "level " << level << " bits " << bits << " width " << w << " enc " << enc;
                     }
