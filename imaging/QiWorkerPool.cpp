@@ -83,8 +83,9 @@ void QiWorkerPool::run(int32_t count, int32_t grain, const std::function<void(in
         m_body = &body;
         m_count = count;
         m_next = 0;
-        // About four slices per thread evens out unequal rows.
-        int32_t slices = static_cast<int32_t>(threads()) * 4;
+        // Sixteen slices per thread: the last one taken decides when the
+        // job ends, so slices are kept short next to a worker's wake-up.
+        int32_t slices = static_cast<int32_t>(threads()) * 16;
         m_slice = std::max(grain, (count + slices - 1) / slices);
         ++m_generation;
     }
