@@ -66,6 +66,17 @@ QiYccFixed qiYccFixed(const QiYccSimdForm &f)
     // double evaluation differs from exact arithmetic by far less than the
     // 16 units of slack.
     x.margin = static_cast<int32_t>(std::ceil(bound)) + 16;
+    // Matrix chroma sums both pixels of a pair, so twice the centre.
+    const uint32_t centreY = static_cast<uint32_t>(x.centre), centreC = centreY * (f.k ? 1u : 2u);
+    uint32_t offY = static_cast<uint32_t>(x.offY), offCb = static_cast<uint32_t>(x.offC), offCr = offCb;
+    for (int c = 0; c < 3; ++c) {
+        offY -= centreY * static_cast<uint32_t>(x.y[c]);
+        offCb -= centreC * static_cast<uint32_t>(x.cb[c]);
+        offCr -= centreC * static_cast<uint32_t>(x.cr[c]);
+    }
+    x.rawOffY = static_cast<int32_t>(offY);
+    x.rawOffCb = static_cast<int32_t>(offCb);
+    x.rawOffCr = static_cast<int32_t>(offCr);
     return x;
 }
 
@@ -121,8 +132,9 @@ QI_AVX2_INLINE Lanes makeLanes(const QiYccSimdForm &f)
         l.fixY[c] = _mm256_set1_epi32(x.y[c]);
         l.fixC[c] = _mm256_setr_epi32(x.cb[c], x.cb[c], x.cb[c], x.cb[c], x.cr[c], x.cr[c], x.cr[c], x.cr[c]);
     }
-    l.fixOffY = _mm256_set1_epi32(x.offY);
-    l.fixOffC = _mm256_set1_epi32(x.offC);
+    l.fixOffY = _mm256_set1_epi32(x.rawOffY);
+    l.fixOffC = _mm256_setr_epi32(x.rawOffCb, x.rawOffCb, x.rawOffCb, x.rawOffCb, x.rawOffCr, x.rawOffCr,
+                                  x.rawOffCr, x.rawOffCr);
     l.margin = _mm256_set1_epi32(x.margin);
     l.fracMask = _mm256_set1_epi32((1 << x.frac) - 1);
     l.band = _mm256_set1_epi32(2 * x.margin + 1);
@@ -153,7 +165,8 @@ QI_AVX2_INLINE __m128i code(__m256d s, __m256d half) { return _mm256_cvttpd_epi3
 
 // The components of eight pixels, low words p0 p2 p4 p6 | p1 p3 p5 p7 (the
 // pairs' first pixels, then their second ones): overridden, scaled to the
-// output depth, less 16.
+// output depth. The centre is left on: the fixed-point offsets allow for
+// it, and the double arithmetic takes it off itself.
 template <int Bits, int OutBits, bool Overrides>
 QI_AVX2_INLINE void components(const uint64_t *src, const Lanes &l, __m256i v[3])
 {
@@ -171,14 +184,20 @@ QI_AVX2_INLINE void components(const uint64_t *src, const Lanes &l, __m256i v[3]
             v[c] = _mm256_slli_epi32(v[c], OutBits - Bits);
         else if constexpr (Bits > OutBits)
             v[c] = _mm256_srli_epi32(v[c], Bits - OutBits);
-        v[c] = _mm256_sub_epi32(v[c], l.centre);
     }
 }
 
+// Matrix codes: offsets added, clamped. Formula codes: masked to 10 bits.
+template <bool Formula>
 QI_AVX2_INLINE void offsetAndClamp(__m256i &Y, __m256i &C, const Lanes &l)
 {
-    Y = _mm256_and_si256(_mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(Y, l.addY), l.lo), l.hi), l.andMask);
-    C = _mm256_and_si256(_mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(C, l.addC), l.lo), l.hi), l.andMask);
+    if constexpr (Formula) {
+        Y = _mm256_and_si256(Y, l.andMask);
+        C = _mm256_and_si256(C, l.andMask);
+    } else {
+        Y = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(Y, l.addY), l.lo), l.hi);
+        C = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(C, l.addC), l.lo), l.hi);
+    }
 }
 
 // The formula path's luma of one pixel: Kr r + Kg g + Kb b, each component
@@ -201,12 +220,13 @@ QI_AVX2_INLINE __m128i formulaCode(__m256d v, __m256d scale, __m256d offset, __m
 // Four pairs in the defined double arithmetic: Y = Y0 of the pairs | Y1 of
 // the pairs, C = Cb | Cr, offsets added and clamped.
 template <bool Formula>
-QI_AVX2_INLINE void pairsExact(const __m256i v[3], const Lanes &l, __m256i &Y, __m256i &C)
+QI_AVX2_INLINE void pairsExact(const __m256i raw[3], const Lanes &l, __m256i &Y, __m256i &C)
 {
     __m256d first[3], second[3];
     for (int c = 0; c < 3; ++c) {
-        first[c] = _mm256_cvtepi32_pd(_mm256_castsi256_si128(v[c]));
-        second[c] = _mm256_cvtepi32_pd(_mm256_extracti128_si256(v[c], 1));
+        const __m256i v = _mm256_sub_epi32(raw[c], l.centre);
+        first[c] = _mm256_cvtepi32_pd(_mm256_castsi256_si128(v));
+        second[c] = _mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1));
     }
     if constexpr (Formula) {
         // Both chroma values from the pair's first pixel.
@@ -216,7 +236,7 @@ QI_AVX2_INLINE void pairsExact(const __m256i v[3], const Lanes &l, __m256i &Y, _
         const __m256d cr = _mm256_mul_pd(_mm256_sub_pd(a[0], y0), l.k[4]);
         Y = _mm256_set_m128i(formulaCode(y1, l.d876, l.d64, l.half), formulaCode(y0, l.d876, l.d64, l.half));
         C = _mm256_set_m128i(formulaCode(cr, l.d896, l.d512, l.half), formulaCode(cb, l.d896, l.d512, l.half));
-        offsetAndClamp(Y, C, l);
+        offsetAndClamp<true>(Y, C, l);
         return;
     }
     const __m128i y0 = code(luma(l.w, first), l.half), y1 = code(luma(l.w, second), l.half);
@@ -224,14 +244,15 @@ QI_AVX2_INLINE void pairsExact(const __m256i v[3], const Lanes &l, __m256i &Y, _
     const __m128i cr = code(chroma(l.w + 6, first, second), l.half);
     Y = _mm256_set_m128i(y1, y0);
     C = _mm256_set_m128i(cr, cb);
-    offsetAndClamp(Y, C, l);
+    offsetAndClamp<Formula>(Y, C, l);
 }
 
 // All ones in the lanes whose fraction lies within the margin of a whole
 // number.
 QI_AVX2_INLINE __m256i nearStep(__m256i t, const Lanes &l)
 {
-    const __m256i d = _mm256_and_si256(_mm256_add_epi32(_mm256_and_si256(t, l.fracMask), l.margin), l.fracMask);
+    // (t + margin) mod 2^F: the fraction moved up by the margin.
+    const __m256i d = _mm256_and_si256(_mm256_add_epi32(t, l.margin), l.fracMask);
     return _mm256_cmpgt_epi32(l.band, d);
 }
 
@@ -260,7 +281,7 @@ QI_AVX2_INLINE bool pairsFixed(const __m256i v[3], const Lanes &l, __m256i &Y, _
     // one below zero.
     Y = _mm256_sub_epi32(_mm256_srai_epi32(ty, F), _mm256_srai_epi32(ty, 31));
     C = _mm256_sub_epi32(_mm256_srai_epi32(tc, F), _mm256_srai_epi32(tc, 31));
-    offsetAndClamp(Y, C, l);
+    offsetAndClamp<Formula>(Y, C, l);
     return true;
 }
 

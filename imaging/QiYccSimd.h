@@ -42,6 +42,10 @@ struct QiYccFixed {
     // truncation, addY / addC added, the result clamped to lo..hi and
     // masked with andMask.
     int32_t centre = 16, offY = 0, offC = 0, addY = 16, addC = 512, lo = 0, hi = 1023, andMask = -1;
+    // The offsets to use on components with the centre not subtracted
+    // (the weights times the centre taken off, in 32-bit wrapping
+    // arithmetic like the sums themselves).
+    int32_t rawOffY = 0, rawOffCb = 0, rawOffCr = 0;
 };
 QiYccFixed qiYccFixed(const QiYccSimdForm &form);
 

@@ -53,8 +53,8 @@ QI_AVX512_INLINE Lanes makeLanes(const QiYccSimdForm &f)
         // Cb weights in the low half, Cr weights in the high half.
         l.fixC[c] = _mm512_inserti64x4(_mm512_set1_epi32(x.cb[c]), _mm256_set1_epi32(x.cr[c]), 1);
     }
-    l.fixOffY = _mm512_set1_epi32(x.offY);
-    l.fixOffC = _mm512_set1_epi32(x.offC);
+    l.fixOffY = _mm512_set1_epi32(x.rawOffY);
+    l.fixOffC = _mm512_inserti64x4(_mm512_set1_epi32(x.rawOffCb), _mm256_set1_epi32(x.rawOffCr), 1);
     l.margin = _mm512_set1_epi32(x.margin);
     l.fracMask = _mm512_set1_epi32((1 << x.frac) - 1);
     l.band = _mm512_set1_epi32(2 * x.margin + 1);
@@ -62,7 +62,8 @@ QI_AVX512_INLINE Lanes makeLanes(const QiYccSimdForm &f)
 }
 
 // Components of sixteen pixels (eight pairs): overridden, scaled to the
-// output depth, less 16.
+// output depth. The centre is left on: the fixed-point offsets allow for
+// it, and the double arithmetic takes it off itself.
 template <int Bits, int OutBits, bool Overrides>
 QI_AVX512_INLINE void components(const uint64_t *src, const Lanes &l, __m512i v[3])
 {
@@ -78,14 +79,20 @@ QI_AVX512_INLINE void components(const uint64_t *src, const Lanes &l, __m512i v[
             v[c] = _mm512_slli_epi32(v[c], OutBits - Bits);
         else if constexpr (Bits > OutBits)
             v[c] = _mm512_srli_epi32(v[c], Bits - OutBits);
-        v[c] = _mm512_sub_epi32(v[c], l.centre);
     }
 }
 
+// Matrix codes: offsets added, clamped. Formula codes: masked to 10 bits.
+template <bool Formula>
 QI_AVX512_INLINE void offsetAndClamp(__m512i &Y, __m512i &C, const Lanes &l)
 {
-    Y = _mm512_and_si512(_mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(Y, l.addY), l.lo), l.hi), l.andMask);
-    C = _mm512_and_si512(_mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(C, l.addC), l.lo), l.hi), l.andMask);
+    if constexpr (Formula) {
+        Y = _mm512_and_si512(Y, l.andMask);
+        C = _mm512_and_si512(C, l.andMask);
+    } else {
+        Y = _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(Y, l.addY), l.lo), l.hi);
+        C = _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(C, l.addC), l.lo), l.hi);
+    }
 }
 
 // The definition's row sums, left to right (zero-weight terms change no sum).
@@ -127,12 +134,13 @@ QI_AVX512_INLINE __m256i formulaCode(__m512d v, __m512d scale, __m512d offset, _
 
 // Eight pairs in the defined double arithmetic: Y = Y0s | Y1s, C = Cbs | Crs.
 template <bool Formula>
-QI_AVX512_INLINE void pairsExact(const __m512i v[3], const Lanes &l, __m512i &Y, __m512i &C)
+QI_AVX512_INLINE void pairsExact(const __m512i raw[3], const Lanes &l, __m512i &Y, __m512i &C)
 {
     __m512d first[3], second[3];
     for (int c = 0; c < 3; ++c) {
-        first[c] = _mm512_cvtepi32_pd(_mm512_castsi512_si256(v[c]));
-        second[c] = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(v[c], 1));
+        const __m512i v = _mm512_sub_epi32(raw[c], l.centre);
+        first[c] = _mm512_cvtepi32_pd(_mm512_castsi512_si256(v));
+        second[c] = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(v, 1));
     }
     if constexpr (Formula) {
         // Both chroma values from the pair's first pixel.
@@ -144,19 +152,20 @@ QI_AVX512_INLINE void pairsExact(const __m512i v[3], const Lanes &l, __m512i &Y,
                                formulaCode(y1, l.d876, l.d64, l.half), 1);
         C = _mm512_inserti64x4(_mm512_castsi256_si512(formulaCode(cb, l.d896, l.d512, l.half)),
                                formulaCode(cr, l.d896, l.d512, l.half), 1);
-        offsetAndClamp(Y, C, l);
+        offsetAndClamp<true>(Y, C, l);
         return;
     }
     Y = _mm512_inserti64x4(_mm512_castsi256_si512(code(luma(l.w, first), l.half)), code(luma(l.w, second), l.half),
                            1);
     C = _mm512_inserti64x4(_mm512_castsi256_si512(code(chroma(l.w + 3, first, second), l.half)),
                            code(chroma(l.w + 6, first, second), l.half), 1);
-    offsetAndClamp(Y, C, l);
+    offsetAndClamp<Formula>(Y, C, l);
 }
 
 QI_AVX512_INLINE __mmask16 nearStep(__m512i t, const Lanes &l)
 {
-    const __m512i d = _mm512_and_si512(_mm512_add_epi32(_mm512_and_si512(t, l.fracMask), l.margin), l.fracMask);
+    // (t + margin) mod 2^F: the fraction moved up by the margin.
+    const __m512i d = _mm512_and_si512(_mm512_add_epi32(t, l.margin), l.fracMask);
     return _mm512_cmplt_epi32_mask(d, l.band);
 }
 
@@ -181,7 +190,7 @@ QI_AVX512_INLINE bool pairsFixed(const __m512i v[3], const Lanes &l, __m512i &Y,
         return false;
     Y = _mm512_sub_epi32(_mm512_srai_epi32(ty, F), _mm512_srai_epi32(ty, 31));
     C = _mm512_sub_epi32(_mm512_srai_epi32(tc, F), _mm512_srai_epi32(tc, 31));
-    offsetAndClamp(Y, C, l);
+    offsetAndClamp<Formula>(Y, C, l);
     return true;
 }
 
