@@ -140,6 +140,18 @@ void BM_Fill(benchmark::State &state, int s)
         img.data()[i] = rng() & 0x3FFFFFFF;
 }
 
+// A 72-sector star (plain and smooth) over the whole frame, on a copy so the
+// encoders keep their noise.
+void BM_SectorFill(benchmark::State &state, int s, bool smooth)
+{
+    QiImage img(kSizes[s].w, kSizes[s].h, 10);
+    const uint64_t pal[2] = {64 | (64 << 10) | (64ull << 20), 940 | (940 << 10) | (940ull << 20)};
+    for (auto _ : state) {
+        img.sectorFill(pal, 2, 72, kSizes[s].w / 2, kSizes[s].h / 2, smooth);
+        benchmark::ClobberMemory();
+    }
+}
+
 enum Enc { kRgb32, kRgb24, kDpx, kR210, kUyvy, kV210, kV210Exact };
 
 void BM_Encode(benchmark::State &state, int s, int enc, int threads)
@@ -182,6 +194,10 @@ void registerAll()
                 ->Unit(benchmark::kMillisecond)->UseRealTime();
         }
         benchmark::RegisterBenchmark(("fill/" + sz).c_str(), BM_Fill, s)->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark(("sector_fill/" + sz).c_str(), BM_SectorFill, s, false)
+            ->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark(("sector_fill_smooth/" + sz).c_str(), BM_SectorFill, s, true)
+            ->Unit(benchmark::kMillisecond)->UseRealTime();
         for (int e = kRgb32; e <= kV210Exact; ++e)
             for (int t : {1, 2})
                 benchmark::RegisterBenchmark(
