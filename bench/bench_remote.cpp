@@ -3,7 +3,9 @@
 // Python's SimpleXMLRPCServer (HTTP/1.1, a trivial SetGen) in the same run.
 // Each case runs on one keep-alive connection and with a new connection per
 // call, and reports calls/s and p50/p99 latency in microseconds; a minimal
-// blocking client on one keep-alive connection drives both as well.
+// blocking client on one keep-alive connection drives both as well. For
+// scale: a bare echo server (the machine's floor for a round trip) and
+// GetOrvVersion, which does not involve the render thread.
 #include "../tests/remote/RemoteTestEngine.h"
 #include "OvcXmlPrivates.h"
 #include "QiLog.h"
@@ -25,6 +27,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -75,15 +78,19 @@ struct PythonServer {
     }
 };
 
-void roundTrips(benchmark::State &state, int port, bool keepAlive)
+// method "SetGen" sends "TestBars" and expects the transaction id; any
+// other method is called without parameters and only has to succeed.
+void roundTrips(benchmark::State &state, int port, bool keepAlive, const char *method)
 {
+    const bool setGen = std::strcmp(method, "SetGen") == 0;
     if (port <= 0) {
         state.SkipWithError("server not running");
         return;
     }
     XmlRpcClient client("127.0.0.1", port);
     XmlRpcValue params;
-    params[0] = "TestBars";
+    if (setGen)
+        params[0] = "TestBars";
     XmlRpcValue result;
     std::vector<double> micros;
     micros.reserve(1 << 20);
@@ -91,9 +98,9 @@ void roundTrips(benchmark::State &state, int port, bool keepAlive)
         if (!keepAlive)
             client.close();
         auto t0 = std::chrono::steady_clock::now();
-        bool ok = client.execute("SetGen", params, result);
+        bool ok = client.execute(method, params, result);
         auto t1 = std::chrono::steady_clock::now();
-        if (!ok || result.getType() != XmlRpcValue::TypeInt) {
+        if (!ok || client.isFault() || (setGen && result.getType() != XmlRpcValue::TypeInt)) {
             state.SkipWithError("call failed");
             return;
         }
@@ -105,6 +112,57 @@ void roundTrips(benchmark::State &state, int port, bool keepAlive)
     state.counters["p50_us"] = pct(0.50);
     state.counters["p99_us"] = pct(0.99);
 }
+
+// The floor of a round trip on this machine: a bare server thread on a
+// blocking socket that answers every request with a fixed SetGen response,
+// no parsing and no engine.
+struct EchoServer {
+    int listener = -1, port = -1;
+    std::thread thread;
+    EchoServer()
+    {
+        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof sa;
+        if (bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(listener, 4) != 0 ||
+            getsockname(listener, reinterpret_cast<sockaddr *>(&sa), &len) != 0)
+            return;
+        port = ntohs(sa.sin_port);
+        thread = std::thread([this] { serve(); });
+    }
+    void serve()
+    {
+        const std::string body = "<?xml version=\"1.0\"?>\r\n<methodResponse><params><param>\r\n\t<value><i4>1</i4>"
+                                 "</value>\r\n</param></params></methodResponse>\r\n";
+        const std::string response = "HTTP/1.1 200 OK\r\nServer: echo\r\nContent-Type: text/xml\r\nContent-length: " +
+                                     std::to_string(body.size()) + "\r\n\r\n" + body;
+        for (;;) {
+            int fd = accept(listener, nullptr, nullptr);
+            if (fd < 0)
+                return;
+            int on = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            char buf[4096];
+            // One request per read: the clients here send a request whole and
+            // wait for its answer.
+            while (recv(fd, buf, sizeof buf, 0) > 0)
+                if (send(fd, response.data(), response.size(), MSG_NOSIGNAL) < 0)
+                    break;
+            close(fd);
+        }
+    }
+    ~EchoServer()
+    {
+        if (listener >= 0) {
+            shutdown(listener, SHUT_RDWR);
+            close(listener);
+        }
+        if (thread.joinable())
+            thread.join();
+    }
+};
 
 // The same call from a minimal client: one blocking socket, a fixed request,
 // the response read up to its Content-length. Shows the servers without our
@@ -183,12 +241,17 @@ int main(int argc, char **argv)
     int ours = holder.port();
     PythonServer python;
 
-    benchmark::RegisterBenchmark("SetGen/orvane/keepalive", roundTrips, ours, true)->UseRealTime();
-    benchmark::RegisterBenchmark("SetGen/python/keepalive", roundTrips, python.port, true)->UseRealTime();
+    benchmark::RegisterBenchmark("SetGen/orvane/keepalive", roundTrips, ours, true, "SetGen")->UseRealTime();
+    benchmark::RegisterBenchmark("SetGen/python/keepalive", roundTrips, python.port, true, "SetGen")->UseRealTime();
     benchmark::RegisterBenchmark("SetGen/orvane/rawclient", rawRoundTrips, ours)->UseRealTime();
     benchmark::RegisterBenchmark("SetGen/python/rawclient", rawRoundTrips, python.port)->UseRealTime();
-    benchmark::RegisterBenchmark("SetGen/orvane/newconnection", roundTrips, ours, false)->UseRealTime();
-    benchmark::RegisterBenchmark("SetGen/python/newconnection", roundTrips, python.port, false)->UseRealTime();
+    EchoServer floor;
+    benchmark::RegisterBenchmark("SetGen/floor/rawclient", rawRoundTrips, floor.port)->UseRealTime();
+    benchmark::RegisterBenchmark("SetGen/floor/keepalive", roundTrips, floor.port, true, "SetGen")->UseRealTime();
+    benchmark::RegisterBenchmark("GetOrvVersion/orvane/keepalive", roundTrips, ours, true, "GetOrvVersion")
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("SetGen/orvane/newconnection", roundTrips, ours, false, "SetGen")->UseRealTime();
+    benchmark::RegisterBenchmark("SetGen/python/newconnection", roundTrips, python.port, false, "SetGen")->UseRealTime();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
