@@ -52,9 +52,11 @@ XmlRpcHeaderScan XmlRpcHeaderScan::scan(const std::string &header, bool endAtEnd
     for (size_t i = 0; i < n && !r.complete; ++i) {
         size_t left = n - i;
         size_t slack = endAtEnd ? 1 : 0;
-        if (left > 16 && strncasecmp(h + i, "Content-length: ", 16) == 0)
+        // Both names start with a C: most positions are settled by one byte.
+        const bool c = (h[i] | 0x20) == 'c';
+        if (c && left > 16 && strncasecmp(h + i, "Content-length: ", 16) == 0)
             lengthAt = i + 16;
-        else if (left > 12 && strncasecmp(h + i, "Connection: ", 12) == 0)
+        else if (c && left > 12 && strncasecmp(h + i, "Connection: ", 12) == 0)
             connectionAt = i + 12;
         else if (left + slack > 4 && memcmp(h + i, "\r\n\r\n", 4) == 0) {
             r.complete = true;
