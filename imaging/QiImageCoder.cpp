@@ -217,15 +217,18 @@ QI_TARGET_CLONES void rgb10Pack(const uint32_t *__restrict r,
     }
 }
 
-// Scratch rows reused by each thread from frame to frame.
-struct RgbScratch {
+// Scratch rows reused by each thread from frame to frame: component arrays
+// of the RGB packers, pair values of the 4:2:2 pass, 10-bit words of a row
+// at another depth.
+struct RowScratch {
     std::vector<uint32_t> comps;
+    std::vector<int32_t> values;
     std::vector<uint64_t> narrow;
 };
 
-RgbScratch &rgbScratch()
+RowScratch &rowScratch()
 {
-    thread_local RgbScratch s;
+    thread_local RowScratch s;
     return s;
 }
 
@@ -245,20 +248,15 @@ RgbScratch &rgbScratch()
 // every sum below 2^31.
 constexpr int fracBits(bool tenBit) { return tenBit ? 20 : 22; }
 
-struct YccForm {
+// The pair pass's form: the fixed-point weights, offsets and tie margin
+// (shared with the vector kernels, at the pass's own fraction), and which
+// arithmetic the double-precision recomputation follows.
+struct YccForm : QiYccFixed {
     bool formula = false; // else matrix
     bool tenBit = false;
-    int32_t centre = 16;  // subtracted from each component
-    int32_t L[3], U[3], V[3];
-    int32_t offY = 0, offC = 0;
-    int32_t addY = 0, addC = 0, lo = 0, hi = 0;
-    int32_t andMask = -1;
-    int32_t margin = 0;
     const double *m = nullptr; // matrix weights
     const double *k = nullptr; // formula constants
 };
-
-int32_t fixedPoint(double v, int frac) { return static_cast<int32_t>(std::llround(std::ldexp(v, frac))); }
 
 YccForm makeYcc(int encoding, bool tenBit, bool exact)
 {
@@ -268,62 +266,14 @@ YccForm makeYcc(int encoding, bool tenBit, bool exact)
     if (encoding < 0 || encoding > 5)
         encoding = 2;
     const int fi = encoding == 0 ? 0 : encoding == 2 ? 1 : encoding == 4 ? 2 : -1;
-    const int frac = fracBits(tenBit);
     f.formula = tenBit && exact && fi >= 0;
-    double w[3][3]; // exact weights of Y, Cb, Cr per component
-    double span[3]; // largest input magnitude each chroma weight meets
-    int32_t maxAbs;
-    if (f.formula) {
-        const double *k = kFormula[fi];
-        f.k = k;
-        f.centre = 64;
-        const double sb = k[3] * 896.0 / 876.0, sr = k[4] * 896.0 / 876.0;
-        const double y[3] = {k[0], k[1], k[2]};
-        const double cb[3] = {-sb * k[0], -sb * k[1], sb * (1.0 - k[2])};
-        const double cr[3] = {sr * (1.0 - k[0]), -sr * k[1], -sr * k[2]};
-        for (int c = 0; c < 3; ++c) {
-            w[0][c] = y[c];
-            w[1][c] = cb[c];
-            w[2][c] = cr[c];
-        }
-        f.offY = fixedPoint(64.5, frac);
-        f.offC = fixedPoint(512.5, frac);
-        f.lo = INT_MIN;
-        f.hi = INT_MAX;
-        f.andMask = 0x3FF;
-        maxAbs = 1023 - 64;
-        span[0] = span[1] = span[2] = maxAbs;
-    } else {
-        const double *m = QiImageCoder::matrixWeights(encoding);
-        f.m = m;
-        f.centre = 16;
-        for (int c = 0; c < 3; ++c) {
-            w[0][c] = m[c];
-            w[1][c] = m[3 + c];
-            w[2][c] = m[6 + c];
-        }
-        f.offY = f.offC = fixedPoint(0.5, frac);
-        f.addY = 16;
-        f.addC = tenBit ? 512 : 128;
-        f.lo = 0;
-        f.hi = tenBit ? 1023 : 255;
-        maxAbs = tenBit ? 1023 - 16 : 255 - 16;
-        span[0] = maxAbs;
-        span[1] = span[2] = 2.0 * maxAbs; // chroma weighs the pair's sum
-    }
-    int32_t *dst[3] = {f.L, f.U, f.V};
-    double bound = 0;
-    for (int r = 0; r < 3; ++r) {
-        double err = 0;
-        for (int c = 0; c < 3; ++c) {
-            dst[r][c] = fixedPoint(w[r][c], frac);
-            err += std::fabs(dst[r][c] - std::ldexp(w[r][c], frac)) * span[r];
-        }
-        bound = std::max(bound, err);
-    }
-    // The weights' rounding moves a sum by at most bound units; the double
-    // evaluation is off by far less than the 16 units of slack.
-    f.margin = static_cast<int32_t>(std::ceil(bound)) + 16;
+    QiYccSimdForm form;
+    form.outBits = tenBit ? 10 : 8;
+    if (f.formula)
+        form.k = f.k = kFormula[fi];
+    else
+        form.m = f.m = QiImageCoder::matrixWeights(encoding);
+    static_cast<QiYccFixed &>(f) = qiYccFixed(form, fracBits(tenBit));
     return f;
 }
 
@@ -364,9 +314,9 @@ template <int Bits, int OutBits, bool Formula, bool Overrides>
     // the first only (formula); a select here would stop the vectorizer.
     const int32_t pair = Formula ? 0 : -1;
     const int32_t c0 = f.centre;
-    const int32_t L0 = f.L[0], L1 = f.L[1], L2 = f.L[2];
-    const int32_t U0 = f.U[0], U1 = f.U[1], U2 = f.U[2];
-    const int32_t V0 = f.V[0], V1 = f.V[1], V2 = f.V[2];
+    const int32_t L0 = f.y[0], L1 = f.y[1], L2 = f.y[2];
+    const int32_t U0 = f.cb[0], U1 = f.cb[1], U2 = f.cb[2];
+    const int32_t V0 = f.cr[0], V1 = f.cr[1], V2 = f.cr[2];
     const int32_t offY = f.offY, offC = f.offC, margin = f.margin;
     const int32_t addY = f.addY, addC = f.addC, lo = f.lo, hi = f.hi, andMask = f.andMask;
     const uint32_t kR = u.keep[0], kG = u.keep[1], kB = u.keep[2];
@@ -555,17 +505,6 @@ void narrowRow(const uint64_t *src, int32_t width, const Unpack &u, uint64_t *ds
     }
 }
 
-struct RowScratch {
-    std::vector<int32_t> values;
-    std::vector<uint64_t> narrow;
-};
-
-RowScratch &rowScratch()
-{
-    thread_local RowScratch s;
-    return s;
-}
-
 } // namespace
 
 const double *QiImageCoder::matrixWeights(int encoding)
@@ -647,7 +586,7 @@ bool QiImageCoder::encodeRgb32(uint8_t *buffer, int pR, int pG, int pB, int pA, 
     }
     const int32_t w = img->width();
     forRows(m_threaded, w, img->height(), [&](int32_t y) {
-        RgbScratch &sc = rgbScratch();
+        RowScratch &sc = rowScratch();
         uint32_t *c = scratch(sc.comps, 3 * static_cast<size_t>(w));
         unpackRow(img->row(y), w, u, 8, scratch(sc.narrow, static_cast<size_t>(w)), c, c + w, c + 2 * w);
         rgb32Pack(c, c + w, c + 2 * w, w, f, buffer + static_cast<size_t>(y) * rowBytes);
@@ -666,7 +605,7 @@ bool QiImageCoder::encodeRgb24(uint8_t *buffer, int iR, int iG, int iB, size_t r
     const int at[3] = {std::clamp(iR, 0, 2), std::clamp(iG, 0, 2), std::clamp(iB, 0, 2)};
     const int32_t w = img->width();
     forRows(m_threaded, w, img->height(), [&](int32_t y) {
-        RgbScratch &sc = rgbScratch();
+        RowScratch &sc = rowScratch();
         uint32_t *c = scratch(sc.comps, 3 * static_cast<size_t>(w));
         unpackRow(img->row(y), w, u, 8, scratch(sc.narrow, static_cast<size_t>(w)), c, c + w, c + 2 * w);
         rgb24Pack(c, c + w, c + 2 * w, w, at, buffer + static_cast<size_t>(y) * rowBytes);
@@ -686,7 +625,7 @@ bool QiImageCoder::encodeRgb10(uint8_t *buffer, int redField, int blueField, boo
     const uint32_t fb = static_cast<uint32_t>(10 * std::clamp(blueField, 0, 2));
     const int32_t w = img->width();
     forRows(m_threaded, w, img->height(), [&](int32_t y) {
-        RgbScratch &sc = rgbScratch();
+        RowScratch &sc = rowScratch();
         uint32_t *c = scratch(sc.comps, 3 * static_cast<size_t>(w));
         unpackRow(img->row(y), w, u, 10, scratch(sc.narrow, static_cast<size_t>(w)), c, c + w, c + 2 * w);
         rgb10Pack(c, c + w, c + 2 * w, w, fr, fb, dpx, buffer + static_cast<size_t>(y) * rowBytes);
@@ -719,8 +658,7 @@ void encodeYcc(const QiImage *img, uint8_t flags, const int32_t konst[3], bool t
     const int32_t w = img->width();
     QiYccSimdForm simd;
     const int32_t block = !convert ? blockPixels() : 0;
-    const bool vector = block > 0;
-    if (vector) {
+    if (block > 0) {
         simd.m = f.m;
         simd.k = f.formula ? f.k : nullptr;
         simd.bits = img->bits();
@@ -731,7 +669,7 @@ void encodeYcc(const QiImage *img, uint8_t flags, const int32_t konst[3], bool t
         }
         simd.overrides = (u.keep[0] & u.keep[1] & u.keep[2]) != ~0u;
     }
-    const int32_t blocks = vector ? w / block : 0;
+    const int32_t blocks = block > 0 ? w / block : 0;
     const int32_t done = blocks * block;
     const int32_t pairs = pairsFrom(done);
     forRows(threaded, w, img->height(), [&](int32_t y) {

@@ -12,10 +12,10 @@
 #define QI_YCC_SIMD 1
 #endif
 
-QiYccFixed qiYccFixed(const QiYccSimdForm &f)
+QiYccFixed qiYccFixed(const QiYccSimdForm &f, int frac)
 {
     QiYccFixed x;
-    x.frac = qiYccFixedFraction(f.outBits, f.k != nullptr);
+    x.frac = frac >= 0 ? frac : qiYccFixedFraction(f.outBits, f.k != nullptr);
     double w[3][3]; // luma, Cb, Cr weights per component
     double span[3]; // largest input magnitude each row's weights meet
     if (f.k) {

@@ -47,7 +47,8 @@ struct QiYccFixed {
     // arithmetic like the sums themselves).
     int32_t rawOffY = 0, rawOffCb = 0, rawOffCr = 0;
 };
-QiYccFixed qiYccFixed(const QiYccSimdForm &form);
+// frac: the fraction bits to use; negative for qiYccFixedFraction's.
+QiYccFixed qiYccFixed(const QiYccSimdForm &form, int frac = -1);
 
 // Kernel levels: 0 none, 1 256-bit (AVX2), 2 512-bit (AVX-512F).
 // qiYccSimdLevel is the best the processor runs, lowered by
