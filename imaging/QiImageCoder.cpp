@@ -657,6 +657,7 @@ void encodeYcc(const QiImage *img, uint8_t flags, const int32_t konst[3], bool t
     }
     const int32_t w = img->width();
     QiYccSimdForm simd;
+    QiYccFixed fixed;
     const int32_t block = !convert ? blockPixels() : 0;
     if (block > 0) {
         simd.m = f.m;
@@ -668,6 +669,9 @@ void encodeYcc(const QiImage *img, uint8_t flags, const int32_t konst[3], bool t
             simd.konst[c] = u.konst[c];
         }
         simd.overrides = (u.keep[0] & u.keep[1] & u.keep[2]) != ~0u;
+        // Once per frame, not per row.
+        fixed = qiYccFixed(simd);
+        simd.fixed = &fixed;
     }
     const int32_t blocks = block > 0 ? w / block : 0;
     const int32_t done = blocks * block;

@@ -110,7 +110,7 @@ QI_AVX2_INLINE Lanes makeLanes(const QiYccSimdForm &f)
         l.keep[c] = _mm256_set1_epi32(static_cast<int32_t>(f.keep[c]));
         l.konst[c] = _mm256_set1_epi32(static_cast<int32_t>(f.konst[c]));
     }
-    const QiYccFixed x = qiYccFixed(f);
+    const QiYccFixed x = f.fixed ? *f.fixed : qiYccFixed(f);
     l.centre = _mm256_set1_epi32(x.centre);
     // Low words of p0 p1 p4 p5 | p2 p3 p6 p7 to p0 p2 p4 p6 | p1 p3 p5 p7.
     l.permute = _mm256_setr_epi32(0, 4, 2, 6, 1, 5, 3, 7);

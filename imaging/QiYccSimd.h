@@ -10,6 +10,7 @@
 //
 // They cover whole blocks inside a row; the caller encodes what is left of
 // the row (and the repeated last pixel) the ordinary way.
+struct QiYccFixed;
 struct QiYccSimdForm {
     const double *m = nullptr; // a b c | d e f | g h i
     // The formula path of v210 (10-bit output only): Kr Kg Kb sB sR; null
@@ -20,6 +21,9 @@ struct QiYccSimdForm {
     uint32_t keep[3] = {~0u, ~0u, ~0u};
     uint32_t konst[3] = {0, 0, 0};
     bool overrides = false;
+    // qiYccFixed of this form, worked out once per frame by the caller
+    // (null: each call works it out).
+    const QiYccFixed *fixed = nullptr;
 };
 
 // The fast estimate: the weights in 32-bit fixed point with `frac`

@@ -29,7 +29,7 @@ QI_AVX512_INLINE Lanes makeLanes(const QiYccSimdForm &f)
         l.keep[c] = _mm512_set1_epi32(static_cast<int32_t>(f.keep[c]));
         l.konst[c] = _mm512_set1_epi32(static_cast<int32_t>(f.konst[c]));
     }
-    const QiYccFixed x = qiYccFixed(f);
+    const QiYccFixed x = f.fixed ? *f.fixed : qiYccFixed(f);
     l.centre = _mm512_set1_epi32(x.centre);
     // Low words of sixteen pixels: the pairs' first pixels, then their
     // second ones.
