@@ -120,6 +120,73 @@ BENCHMARK(BM_ColorbarsRender)->Apply(sizes)->Unit(benchmark::kMillisecond)->UseR
 BENCHMARK(BM_ColorbarsPresent)->Apply(sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ColorbarsPostToPresent)->Apply(sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Draw + encode to v210 of one request, as the render thread runs it: every
+// built-in pattern with its defaults, and the styles and aliases below.
+struct BenchRequest {
+    const char *pattern;
+    const char *options; // "Key=Value;Key=Value" or ""
+};
+const BenchRequest kRequests[] = {
+    {"Colorbars", "Style=fullfield"},
+    {"SMPTEBars", ""},
+};
+
+void patternRender(benchmark::State &state, std::string pattern, std::string options)
+{
+    Quiet quiet;
+    auto raster = konaAt(state.range(0) == 1920 ? 25 : 91, 0);
+    OvCore core;
+    core.start(raster.get(), nullptr, ovBuiltinRenderers());
+    QiParams p;
+    for (size_t at = 0; at < options.size();) {
+        size_t end = options.find(';', at);
+        end = end == std::string::npos ? options.size() : end;
+        std::string kv = options.substr(at, end - at);
+        size_t eq = kv.find('=');
+        if (eq != std::string::npos)
+            p.set(kv.substr(0, eq), kv.substr(eq + 1));
+        at = end + 1;
+    }
+    p.set("Pattern", pattern);
+    OvPatternRenderer *r = core.resolvePattern(pattern.c_str(), p);
+    if (!r) {
+        state.SkipWithError("no such pattern");
+        core.shutdown();
+        return;
+    }
+    for (auto _ : state)
+        r->render(&core, raster.get(), p);
+    core.shutdown();
+}
+
+void registerPatterns()
+{
+    std::vector<std::pair<std::string, std::string>> all;
+    for (OvRendererFactory make : ovBuiltinRenderers()) {
+        std::unique_ptr<OvPatternRenderer> r(make());
+        all.emplace_back(r->name(), "");
+    }
+    for (const BenchRequest &q : kRequests)
+        all.emplace_back(q.pattern, q.options);
+    for (const auto &[pattern, options] : all) {
+        std::string label = "BM_Pattern/" + pattern + (options.empty() ? "" : "[" + options + "]");
+        benchmark::RegisterBenchmark(label.c_str(), patternRender, pattern, options)
+            ->Arg(1920)
+            ->Arg(4096)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+}
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    registerPatterns();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -128,17 +128,7 @@ int32_t OvCore::post(const QiParams &params)
     req.params = params;
     const char *pattern = nullptr;
     if (params.get("Pattern", pattern)) {
-        std::unique_lock<std::mutex> lock = tableLock();
-        auto r = m_registry.find(pattern);
-        if (r != m_registry.end()) {
-            req.renderer = r->second;
-        } else {
-            auto a = m_aliases.find(pattern);
-            if (a != m_aliases.end()) {
-                req.renderer = a->second.renderer;
-                req.params.addMissing(a->second.params);
-            }
-        }
+        req.renderer = resolvePattern(pattern, req.params);
         req.newPattern = true;
     } else {
         std::unique_lock<std::mutex> lock = tableLock();

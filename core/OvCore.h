@@ -56,6 +56,10 @@ public:
     // Catalogue.
     bool registerRenderer(OvPatternRenderer *renderer);
     OvPatternRenderer *findRenderer(const char *name);
+    // The renderer a "Pattern" name selects: the registry first (any case),
+    // then the aliases (exact), whose stored options are added to request
+    // where it lacks them. Null when the name is neither.
+    OvPatternRenderer *resolvePattern(const char *name, QiParams &request);
     bool makeAlias(const char *name, const QiParams &params);
     bool makeAliasFromCurrent(const char *name);
     bool removeAliases(const char *prefix);
