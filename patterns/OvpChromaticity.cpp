@@ -145,24 +145,28 @@ QI_TARGET_CLONES
 void diagramRow(uint64_t *out, const int32_t *xs, int32_t count, const double a[3], const double b[3], int style,
                 int bits)
 {
+    // Written without branches so that the loop vectorises.
     const double outsideScale = style == Shaded ? 1.33 : 1.0;
-    const bool constrained = style == Constrained;
+    const int32_t greyMask = style == Constrained ? -1 : 0;
     const int32_t top = (1 << bits) - 1;
     const double a0 = a[0], a1 = a[1], a2 = a[2], b0 = b[0], b1 = b[1], b2 = b[2];
     for (int32_t k = 0; k < count; ++k) {
         const double x = xs[k];
         const double c0 = a0 + b0 * x, c1 = a1 + b1 * x, c2 = a2 + b2 * x;
         const double lo = std::min(std::min(c0, c1), c2), hi = std::max(std::max(c0, c1), c2);
-        const bool inside = lo >= 0;
-        const double offset = inside ? 0.0 : -lo;
-        double den = inside ? hi : (hi - lo) * outsideScale;
-        den = den > 1e-300 ? den : 1e-300;
+        // Inside the gamut (lo >= 0) each is divided by hi; outside, lo is
+        // taken off and the span hi - lo (scaled by the style) divides.
+        const double offset = std::max(-lo, 0.0);
+        const double inside = lo >= 0 ? 1.0 : 0.0;
+        const double den = std::max(inside * hi + (1.0 - inside) * (hi - lo) * outsideScale, 1e-300);
         const double s = 65536.0 / den;
+        const int32_t grey = greyMask & -static_cast<int32_t>(lo < 0);
         int32_t q0 = static_cast<int32_t>(std::min(std::max((c0 + offset) * s, 0.0), 65536.0));
         int32_t q1 = static_cast<int32_t>(std::min(std::max((c1 + offset) * s, 0.0), 65536.0));
         int32_t q2 = static_cast<int32_t>(std::min(std::max((c2 + offset) * s, 0.0), 65536.0));
-        if (constrained && !inside)
-            q0 = q1 = q2 = kConstrainedGrey;
+        q0 = (q0 & ~grey) | (kConstrainedGrey & grey);
+        q1 = (q1 & ~grey) | (kConstrainedGrey & grey);
+        q2 = (q2 & ~grey) | (kConstrainedGrey & grey);
         const uint64_t r = static_cast<uint32_t>((q0 * top + 32768) >> 16);
         const uint64_t g = static_cast<uint32_t>((q1 * top + 32768) >> 16);
         const uint64_t bl = static_cast<uint32_t>((q2 * top + 32768) >> 16);
