@@ -7,6 +7,7 @@
 #include "QiOptEnum.h"
 #include "QiOptInt.h"
 #include "QiRaster.h"
+#include "QiWorkerPool.h"
 
 #include <algorithm>
 #include <climits>
@@ -158,13 +159,42 @@ void OvpImageFile::drawImage(OvCore *engine, QiRaster &r, const std::string &pat
         break;
     }
 
-    r.fill(ovGrey(r, ovFixed8(r, 16)));
+    const uint64_t black = ovGrey(r, ovFixed8(r, 16));
     // Nothing to copy when the region is empty (a width of -1 would mean
     // the whole source to the copy) or lies beyond 32-bit positions.
     auto fits = [](int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; };
-    if (e > 0 && f > 0 && fits(a) && fits(b) && fits(c) && fits(d))
-        r.blit(image.get(), static_cast<int32_t>(a), static_cast<int32_t>(b), static_cast<int32_t>(c),
-               static_cast<int32_t>(d), static_cast<int32_t>(e), static_cast<int32_t>(f));
+    if (!(e > 0 && f > 0 && fits(a) && fits(b) && fits(c) && fits(d))) {
+        r.fill(black);
+        return;
+    }
+    // The rectangle the copy writes after its cuts to both images: every
+    // other pixel is video black. A frame mostly covered gets only its
+    // borders filled, so its pixels are written once.
+    const int64_t x1 = a + std::min<int64_t>({e, W - a, w - c}), y1 = b + std::min<int64_t>({f, H - b, h - d});
+    const int64_t x0 = a + std::max<int64_t>({0, -c, -a}), y0 = b + std::max<int64_t>({0, -d, -b});
+    const bool copies = x0 < x1 && y0 < y1;
+    if (!copies || (x1 - x0) * (y1 - y0) * 2 < int64_t{W} * H) {
+        r.fill(black);
+    } else {
+        r.fillRect(black, 0, 0, W, static_cast<int32_t>(y0));
+        r.fillRect(black, 0, static_cast<int32_t>(y1), W, static_cast<int32_t>(H - y1));
+        r.fillRect(black, 0, static_cast<int32_t>(y0), static_cast<int32_t>(x0), static_cast<int32_t>(y1 - y0));
+        r.fillRect(black, static_cast<int32_t>(x1), static_cast<int32_t>(y0), static_cast<int32_t>(W - x1),
+                   static_cast<int32_t>(y1 - y0));
+    }
+    if (!copies)
+        return;
+    // Bands of rows, each one copy of the same region cut to its rows; a
+    // large picture is spread over the worker pool.
+    const int32_t rows = static_cast<int32_t>(y1 - y0);
+    auto copy = [&](int32_t begin, int32_t end) {
+        r.blit(image.get(), static_cast<int32_t>(a), static_cast<int32_t>(y0 + begin), static_cast<int32_t>(c),
+               static_cast<int32_t>(d + (y0 - b) + begin), static_cast<int32_t>(e), end - begin);
+    };
+    if ((x1 - x0) * rows < (int64_t{1} << 20))
+        copy(0, rows);
+    else
+        QiWorkerPool::shared().run(rows, 16, copy);
 }
 
 bool OvpImageFile::render(OvCore *engine, QiRaster *raster, const QiParams &params)
