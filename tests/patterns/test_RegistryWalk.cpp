@@ -8,8 +8,12 @@
 namespace {
 
 // Patterns that by definition may leave earlier content in place with
-// their defaults (none so far).
-const std::set<std::string> kKeepsPrevious = {};
+// their defaults.
+const std::set<std::string> kKeepsPrevious = {
+    // Without an image alias's keys no file is named: the gap is logged and
+    // the frame buffer is left as it was, under the title.
+    "ImageFile",
+};
 
 uint64_t checksum(const QiRaster &r)
 {
