@@ -369,7 +369,7 @@ const char kGeneralHelp[] =
     "  patterns                        list patterns and aliases\n"
     "  options PATTERN                 show a pattern's options\n"
     "  generator                       show the generator's options and their values\n"
-    "  set [PATTERN] KEY=VALUE...      post a request, wait until it is on the output\n"
+    "  set [PATTERN] KEY=VALUE...      post a request and wait until it is taken\n"
     "  alias define NAME KEY=VALUE...  store a request under a name\n"
     "  alias flush PREFIX              remove the aliases named PREFIX/...\n"
     "  scan FOLDER [PREFIX]            aliases for the images in a generator's folder\n"
