@@ -6,7 +6,13 @@
 #include "XmlRpcClient.h"
 #include "XmlRpcUtil.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstring>
@@ -679,7 +685,7 @@ int OvcCtl::run(const std::vector<std::string> &args, const char *envHost)
             m_out = help(o.command);
             return kOk;
         }
-        if (wantVersion && o.command.empty()) {
+        if (wantVersion) {
             m_out = std::string("orvane-ctl ") + ORVANE_VERSION + "\n";
             return kOk;
         }
@@ -1043,7 +1049,7 @@ void OvcCtl::buildRequest(const std::vector<std::string> &args, size_t first, bo
                           r.genChecks.end());
 }
 
-bool OvcCtl::waitShown(const Request &r, const XmlRpcValue &before)
+bool OvcCtl::waitTaken(const Request &r, const XmlRpcValue &before)
 {
     // The generator has no call that waits for a request, but the render
     // thread publishes each request it takes (its parameter map) and the
@@ -1089,6 +1095,23 @@ int OvcCtl::discover()
     RnServiceRequestor requestor(RnServiceResponder::kReplyPort, static_cast<uint16_t>(o.discoveryPort),
                                  o.broadcast.c_str(), budget);
     const auto end = Clock::now() + std::chrono::duration<double>(collect);
+    // Try the answer port first, so that a busy port is one line of ours.
+    {
+        const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_ANY);
+        sa.sin_port = htons(RnServiceResponder::kReplyPort);
+        const bool free = probe >= 0 && setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+                          bind(probe, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0;
+        const int err = errno;
+        if (probe >= 0)
+            ::close(probe);
+        if (!free)
+            throw refused("cannot listen for answers on UDP port " + number(RnServiceResponder::kReplyPort) + ": " +
+                          std::strerror(err));
+    }
     if (!requestor.start())
         throw refused("cannot listen for answers on UDP port " + number(RnServiceResponder::kReplyPort));
     std::this_thread::sleep_until(end);
@@ -1275,10 +1298,10 @@ int OvcCtl::set(const std::vector<std::string> &args)
     const XmlRpcValue id = execute("SetGen", params);
     if (id.getType() != XmlRpcValue::TypeInt || id.asInt() == -1)
         throw refused("SetGen: the generator refused the request (answer " + OvcJson::write(id, false) + ")");
-    bool shown = false;
+    bool taken = false;
     if (!m_opt->noWait) {
-        shown = waitShown(r, before);
-        if (!shown)
+        taken = waitTaken(r, before);
+        if (!taken)
             throw refused("the generator did not take transaction " + number(id.asInt()) + " within " +
                           seconds(m_opt->wait) + " s");
     }
@@ -1286,11 +1309,11 @@ int OvcCtl::set(const std::vector<std::string> &args)
         XmlRpcValue j = newStruct();
         j["transaction"] = id;
         j["request"] = r.members;
-        j["shown"] = XmlRpcValue(shown);
+        j["taken"] = XmlRpcValue(taken);
         print(j);
         return kOk;
     }
-    m_out += "transaction " + number(id.asInt()) + (shown ? ": on the output\n" : ": queued\n");
+    m_out += "transaction " + number(id.asInt()) + (taken ? ": taken\n" : ": queued\n");
     return kOk;
 }
 

@@ -68,7 +68,8 @@ private:
     XmlRpcValue genOptions();
     bool resolvePattern(const std::string &name, Pattern &p);
     void buildRequest(const std::vector<std::string> &args, size_t first, bool allowPattern, Request &r);
-    bool waitShown(const Request &r, const XmlRpcValue &before);
+    // Until the generator's current request shows r (or the wait is over).
+    bool waitTaken(const Request &r, const XmlRpcValue &before);
     void print(const XmlRpcValue &json);
 
     std::unique_ptr<Options> m_opt;

@@ -189,7 +189,7 @@ TEST(OrvaneCtl, EveryCommandAgainstAHeadlessGenerator)
         const long long seq = c.sequence;
         const Result r = ctl({"set", "videoformat=720P 59.94", "--json"});
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(pyJson(r.out, {"d['shown']", "d['request']", "type(d['transaction']).__name__"}),
+        EXPECT_EQ(pyJson(r.out, {"d['taken']", "d['request']", "type(d['transaction']).__name__"}),
                   (std::vector<std::string>{"true", "{\"VideoFormat\": \"720p 59.94\"}", "\"int\""}));
         ASSERT_TRUE(waitCapture(g.dir.path, "kona", c, [&](const Capture &k) {
             return k.width == 1280 && k.sequence > seq;
@@ -199,7 +199,7 @@ TEST(OrvaneCtl, EveryCommandAgainstAHeadlessGenerator)
 
         const Result bars = ctl({"set", "Colorbars", "Style=FullField", "Brightness=75"});
         ASSERT_EQ(bars.status, 0) << bars.err;
-        EXPECT_TRUE(std::regex_match(bars.out, std::regex("transaction -?\\d+: on the output\n"))) << bars.out;
+        EXPECT_TRUE(std::regex_match(bars.out, std::regex("transaction -?\\d+: taken\n"))) << bars.out;
         std::string why;
         EXPECT_TRUE(waitCapture(g.dir.path, "kona", c, [&](const Capture &k) {
             return k.width == 1280 && rowHasBars(k, k.height * 9 / 10, &why);
@@ -223,7 +223,7 @@ TEST(OrvaneCtl, EveryCommandAgainstAHeadlessGenerator)
         EXPECT_NE(clamp.err.find("warning: Brightness=500 is outside 0 to 100"), std::string::npos) << clamp.err;
         const Result quick = ctl({"set", "Brightness=60", "--no-wait", "--json"});
         EXPECT_EQ(quick.status, 0);
-        EXPECT_EQ(py1(quick.out, "d['shown']"), "false");
+        EXPECT_EQ(py1(quick.out, "d['taken']"), "false");
 
         // Refused before anything is sent: status 1, one line.
         expectFailure(ctl({"set", "Nope"}), 1, "no pattern or alias 'Nope'");
@@ -414,4 +414,16 @@ TEST(OrvaneCtl, DiscoveryOnAChosenPort)
     EXPECT_EQ(none.out, "[]\n");
     EXPECT_NE(none.err.find("no generator answered"), std::string::npos) << none.err;
     EXPECT_GE(none.seconds, 0.45);
+
+    // The answer port held by another program: a refusal in one line.
+    const int holder = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(3530);
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(holder, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+        expectFailure(runCtl({"discover", "--broadcast", "127.0.0.1", "--discovery-port", disc, "--timeout", "0.5"}),
+                      1, "cannot listen for answers on UDP port 3530: ");
+    }
+    close(holder);
 }
