@@ -334,13 +334,13 @@ std::string hex(const XmlRpcValue::BinaryData &bytes, bool spaced)
     return out;
 }
 
-struct OptionSpec {
+struct OptionRule {
     const char *name;
     bool value;
     const char *commands; // space-separated; "*" for every command
 };
 
-const OptionSpec kOptionSpecs[] = {
+const OptionRule kOptionRules[] = {
     {"--host", true, "*"},
     {"--json", false, "*"},
     {"--timeout", true, "*"},
@@ -357,11 +357,11 @@ const OptionSpec kOptionSpecs[] = {
     {"-o", true, "edid"},
 };
 
-bool optionFor(const OptionSpec &spec, const std::string &command)
+bool optionFor(const OptionRule &rule, const std::string &command)
 {
-    if (std::strcmp(spec.commands, "*") == 0)
+    if (std::strcmp(rule.commands, "*") == 0)
         return true;
-    const std::string list = std::string(" ") + spec.commands + " ";
+    const std::string list = std::string(" ") + rule.commands + " ";
     return list.find(" " + command + " ") != std::string::npos;
 }
 
@@ -598,7 +598,7 @@ int OvcCtl::run(const std::vector<std::string> &args, const char *envHost)
     XmlRpcUtil::setErrorSink(keepError);
 
     std::vector<std::string> positional;
-    std::vector<std::pair<const OptionSpec *, std::string>> given;
+    std::vector<std::pair<const OptionRule *, std::string>> given;
     bool endOfOptions = false;
     try {
         for (size_t i = 0; i < args.size(); ++i) {
@@ -615,14 +615,14 @@ int OvcCtl::run(const std::vector<std::string> &args, const char *envHost)
             }
             const size_t eq = a.find('=');
             const std::string name = a.substr(0, eq);
-            const OptionSpec *spec = nullptr;
-            for (const OptionSpec &s : kOptionSpecs)
+            const OptionRule *rule = nullptr;
+            for (const OptionRule &s : kOptionRules)
                 if (name == s.name)
-                    spec = &s;
-            if (!spec)
+                    rule = &s;
+            if (!rule)
                 throw usage("unknown option '" + name + "'");
             std::string value;
-            if (spec->value) {
+            if (rule->value) {
                 if (eq != std::string::npos)
                     value = a.substr(eq + 1);
                 else if (i + 1 < args.size())
@@ -632,7 +632,7 @@ int OvcCtl::run(const std::vector<std::string> &args, const char *envHost)
             } else if (eq != std::string::npos) {
                 throw usage(name + " takes no value");
             }
-            given.emplace_back(spec, value);
+            given.emplace_back(rule, value);
         }
 
         Options &o = *m_opt;
@@ -644,9 +644,9 @@ int OvcCtl::run(const std::vector<std::string> &args, const char *envHost)
             throw usage("unknown command '" + o.command + "'");
         std::string hostText = envHost && *envHost ? envHost : "";
         bool hostFromEnv = !hostText.empty();
-        for (const auto &[spec, value] : given) {
-            const std::string name = spec->name;
-            if (!o.command.empty() && !optionFor(*spec, o.command))
+        for (const auto &[rule, value] : given) {
+            const std::string name = rule->name;
+            if (!o.command.empty() && !optionFor(*rule, o.command))
                 throw usage(name + " is not an option of " + o.command);
             if (name == "--help" || name == "-h")
                 wantHelp = true;
