@@ -708,6 +708,9 @@ int OvcCtl::run(const std::vector<std::string> &args, const char *envHost)
     } catch (const XmlRpcException &e) {
         m_err += "orvane-ctl: the generator's answer has an unexpected shape (" + e.getMessage() + ")\n";
         return kFailed;
+    } catch (const std::exception &e) {
+        m_err += std::string("orvane-ctl: ") + e.what() + "\n";
+        return kFailed;
     }
 }
 

@@ -291,3 +291,34 @@ TEST(OvcCtl, FaultsAreRefusalsAndOddAnswersAreReported)
         EXPECT_EQ(c.out, "\"\"\n");
     }
 }
+
+TEST(OvcCtl, OddAnswersNeverCrashAndStayCheap)
+{
+    const std::string enumeration =
+        "<value><struct><member><name>Name</name><value>X</value></member>"
+        "<member><name>DataType</name><value>Enumeration</value></member>"
+        "<member><name>nVal</name><value>2147483647</value></member></struct></value>";
+    const std::vector<std::string> answers = {
+        "<value><int>5</int></value>",
+        "<value><array><data><value>a</value><value><int>1</int></value></data></array></value>",
+        "<value><array><data>" + enumeration + enumeration + enumeration + "</data></array></value>",
+        "<value><struct><member><name>X</name><value><int>1</int></value></member>"
+        "<member><name>Y</name><value>Alias/</value></member></struct></value>",
+        "<value><base64>AAEC</base64></value>",
+    };
+    const std::vector<std::vector<std::string>> commands = {
+        {"patterns"}, {"options", "X"}, {"generator"}, {"set", "X=1", "--wait", "0.2"}, {"set", "Y", "X=1"},
+        {"alias", "define", "a", "X", "k=v"}, {"alias", "define", "a", "--current"}, {"alias", "flush", "p"},
+        {"scan", "/x"}, {"edid"}, {"version"}, {"log", "h"}, {"call", "M"},
+    };
+    for (const std::string &value : answers) {
+        StandIn odd(httpResponse("<methodResponse><params><param>" + value + "</param></params></methodResponse>"));
+        for (auto args : commands) {
+            args.insert(args.begin(), {"--host", odd.host(), "--json"});
+            const Outcome r = ctl(args);
+            EXPECT_TRUE(r.status == 0 || r.status == OvcCtl::kFailed) << args[3] << " " << value << ": " << r.err;
+            EXPECT_LT(r.seconds, 5.0) << args[3] << " " << value;
+            EXPECT_LE(lines(r.err), 2) << r.err;
+        }
+    }
+}
