@@ -10,6 +10,7 @@ namespace XmlRpcUtil {
 
 namespace {
 std::atomic<int> g_verbosity{0};
+std::atomic<ErrorSink> g_errorSink{nullptr};
 
 bool isBlank(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 
@@ -46,8 +47,13 @@ void error(const char *format, ...)
     va_start(ap, format);
     vsnprintf(buf, sizeof buf, format, ap);
     va_end(ap);
-    fprintf(stderr, "%s\n", buf);
+    if (ErrorSink sink = g_errorSink.load())
+        sink(buf);
+    else
+        fprintf(stderr, "%s\n", buf);
 }
+
+void setErrorSink(ErrorSink sink) { g_errorSink.store(sink); }
 
 std::string parseTag(const char *tag, const std::string &xml, size_t *offset)
 {

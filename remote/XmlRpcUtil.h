@@ -12,8 +12,12 @@ void setVerbosity(int level);
 
 // Trace line to stdout when level <= verbosity (cut at 1023 characters).
 void log(int level, const char *format, ...) __attribute__((format(printf, 2, 3)));
-// Error line, always written to stderr.
+// Error line, always written to stderr (or handed to the error sink).
 void error(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Receives each error line instead of stderr; null restores stderr. For
+// programs that report failures in their own words (orvane-ctl).
+using ErrorSink = void (*)(const char *line);
+void setErrorSink(ErrorSink sink);
 
 // Text between tag and its end tag; moves past the end tag. Empty (position
 // unchanged) when either is missing.
