@@ -1,6 +1,7 @@
 #include "OvCore.h"
 
 #include "OvGenOptions.h"
+#include "QiAscii.h"
 #include "QiLog.h"
 #include "QiRaster.h"
 #include "QigInterface.h"
@@ -9,7 +10,6 @@
 #include <climits>
 #include <cstdlib>
 #include <linux/futex.h>
-#include <strings.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -29,7 +29,7 @@ const char *tf(bool b) { return b ? "true" : "false"; }
 
 bool OvCaseLess::operator()(const std::string &a, const std::string &b) const
 {
-    return strcasecmp(a.c_str(), b.c_str()) < 0;
+    return qiCompareIgnoreCase(a, b) < 0;
 }
 
 bool QigInterface::requestRerender()

@@ -2,8 +2,10 @@
 // PNG, JPEG and ".ovi" writers of QiImage.
 #include "QiImageFiles.h"
 
+#include "QiAscii.h"
 #include "QiImage.h"
 #include "QiLog.h"
+#include "QiParams.h"
 
 #include <algorithm>
 #include <bit>
@@ -14,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <strings.h>
 #include <vector>
 
 // Sidecars are read as bytes: no wide-character conversion is needed, and
@@ -416,20 +417,10 @@ std::unique_ptr<QiImage> decodeJpeg(const uint8_t *data, size_t length, int32_t 
     return std::move(d->image);
 }
 
-bool sameText(const std::string &a, const char *b) { return strcasecmp(a.c_str(), b) == 0; }
+bool sameText(const std::string &a, const char *b) { return qiEqualsIgnoreCase(a, b); }
 
-int32_t parseSidecarInt(const char *text)
-{
-    if (!text)
-        return 0;
-    errno = 0;
-    long value = std::strtol(text, nullptr, 0);
-    if (value > INT32_MAX)
-        return INT32_MAX;
-    if (value < INT32_MIN)
-        return INT32_MIN;
-    return static_cast<int32_t>(value);
-}
+// Decimal, 0x hexadecimal or leading-0 octal; beyond 32 bits it saturates.
+int32_t parseSidecarInt(const char *text) { return text ? QiParams::parseInt(text) : 0; }
 
 } // namespace
 
@@ -457,9 +448,9 @@ bool parseRawSidecar(const char *text, size_t length, QiRawInfo &info)
     info.height = parseSidecarInt(ini.GetValue(section, "Height", nullptr));
     info.fourCC = std::string(ini.GetValue(section, "FourCC", "")).substr(0, 5);
     const char *interlaced = ini.GetValue(section, "Interlaced", nullptr);
-    info.interlaced = interlaced && strcasecmp(interlaced, "true") == 0;
+    info.interlaced = interlaced && qiEqualsIgnoreCase(interlaced, "true");
     const char *topDown = ini.GetValue(section, "TopDown", nullptr);
-    info.topDown = !topDown || strcasecmp(topDown, "true") == 0;
+    info.topDown = !topDown || qiEqualsIgnoreCase(topDown, "true");
     info.colorspace = std::string(ini.GetValue(section, "Colorspace", "")).substr(0, 9);
     info.levels = std::string(ini.GetValue(section, "Levels", "")).substr(0, 9);
     info.pixelAspect = ini.GetValue(section, "PixelAspect", "");
