@@ -9,6 +9,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <linux/futex.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -216,7 +217,23 @@ const OvVersionInfo &OvCore::versionInfo()
 bool OvCore::saveImageAsPng(const char *path)
 {
     qiLog(2, "%s: saving raster to %s\n", "OvCore::saveImageAsPng", path);
-    return m_raster->savePng(path);
+    if (!m_raster)
+        return false;
+    // A copy taken between requests is encoded outside the lock: the render
+    // thread waits for a memory copy, not for the PNG encoder.
+    std::unique_ptr<QiImage> copy;
+    {
+        std::lock_guard<std::mutex> guard(m_rasterLock);
+        if (!m_raster->data())
+            return false;
+        copy = std::make_unique<QiImage>(m_raster->width(), m_raster->height(), m_raster->bits());
+        if (!copy->data())
+            return false;
+        std::memcpy(copy->data(), m_raster->data(),
+                    static_cast<size_t>(m_raster->width()) * static_cast<size_t>(m_raster->height()) * sizeof(uint64_t));
+        copy->setTextBlendMode(m_raster->textBlendMode());
+    }
+    return copy->savePng(path);
 }
 
 bool OvCore::validateOptions(const QiParams &params, OvPatternRenderer *renderer)
@@ -307,6 +324,7 @@ void OvCore::mainLoop()
             return;
         }
 
+        std::unique_lock<std::mutex> rasterLock(m_rasterLock);
         lock.lock();
         m_currentRenderer = req.renderer;
         lock.unlock();
@@ -324,6 +342,7 @@ void OvCore::mainLoop()
             result = setPattern(req.renderer, req.params);
             t = ticksNow();
         }
+        rasterLock.unlock();
 
         lock.lock();
         m_inFlight = false;
