@@ -42,6 +42,12 @@ QiImage::QiImage(int32_t width, int32_t height, int32_t bits)
         std::memset(m_data, 0, static_cast<size_t>(width) * static_cast<size_t>(height) * sizeof(uint64_t));
 }
 
+QiImage::QiImage(int32_t width, int32_t height, int32_t bits, Unfilled)
+    : m_bits(bits), m_width(width), m_height(height)
+{
+    m_data = allocatePixels(width, height);
+}
+
 QiImage::~QiImage() { delete[] m_data; }
 
 bool QiImage::resize(int32_t width, int32_t height)
