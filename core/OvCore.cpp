@@ -1,6 +1,7 @@
 #include "OvCore.h"
 
 #include "OvGenOptions.h"
+#include "QiAscii.h"
 #include "QiLog.h"
 #include "QiRaster.h"
 #include "QigInterface.h"
@@ -8,8 +9,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <linux/futex.h>
-#include <strings.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -29,7 +30,7 @@ const char *tf(bool b) { return b ? "true" : "false"; }
 
 bool OvCaseLess::operator()(const std::string &a, const std::string &b) const
 {
-    return strcasecmp(a.c_str(), b.c_str()) < 0;
+    return qiCompareIgnoreCase(a, b) < 0;
 }
 
 bool QigInterface::requestRerender()
@@ -206,7 +207,23 @@ const OvVersionInfo &OvCore::versionInfo()
 bool OvCore::saveImageAsPng(const char *path)
 {
     qiLog(2, "%s: saving raster to %s\n", "OvCore::saveImageAsPng", path);
-    return m_raster->savePng(path);
+    if (!m_raster)
+        return false;
+    // A copy taken between requests is encoded outside the lock: the render
+    // thread waits for a memory copy, not for the PNG encoder.
+    std::unique_ptr<QiImage> copy;
+    {
+        std::lock_guard<std::mutex> guard(m_rasterLock);
+        if (!m_raster->data())
+            return false;
+        copy = std::make_unique<QiImage>(m_raster->width(), m_raster->height(), m_raster->bits());
+        if (!copy->data())
+            return false;
+        std::memcpy(copy->data(), m_raster->data(),
+                    static_cast<size_t>(m_raster->width()) * static_cast<size_t>(m_raster->height()) * sizeof(uint64_t));
+        copy->setTextBlendMode(m_raster->textBlendMode());
+    }
+    return copy->savePng(path);
 }
 
 bool OvCore::validateOptions(const QiParams &params, OvPatternRenderer *renderer)
@@ -297,6 +314,7 @@ void OvCore::mainLoop()
             return;
         }
 
+        std::unique_lock<std::mutex> rasterLock(m_rasterLock);
         lock.lock();
         m_currentRenderer = req.renderer;
         lock.unlock();
@@ -314,6 +332,7 @@ void OvCore::mainLoop()
             result = setPattern(req.renderer, req.params);
             t = ticksNow();
         }
+        rasterLock.unlock();
 
         lock.lock();
         m_inFlight = false;

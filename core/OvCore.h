@@ -51,6 +51,7 @@ public:
     bool hasWaiter();
     bool currentParams(QiParams &out);
     const OvVersionInfo &versionInfo();
+    // Any thread: the frame buffer as the last finished request left it.
     bool saveImageAsPng(const char *path);
 
     // Catalogue.
@@ -139,6 +140,11 @@ private:
     std::mutex m_formatNameLock;
     // Serialises format-list rescans (render start and remote requests).
     std::mutex m_formatsLock;
+
+    // Held by the render thread while it applies a request (options that may
+    // resize the raster, then the drawing), so a snapshot from another
+    // thread never reads a frame buffer being replaced or half drawn.
+    std::mutex m_rasterLock;
 
     std::mutex m_mutex;
     std::condition_variable m_work;

@@ -34,6 +34,24 @@ std::string getNextTag(const std::string &xml, size_t *offset);
 std::string xmlEncode(const std::string &raw);
 std::string xmlDecode(const std::string &encoded);
 
+// Numbers are written and read as in the C locale whatever the process
+// locale is: while one of these lives, printf-style formatting on this
+// thread uses the C locale.
+class ClassicNumbers {
+public:
+    ClassicNumbers();
+    ~ClassicNumbers();
+    ClassicNumbers(const ClassicNumbers &) = delete;
+    ClassicNumbers &operator=(const ClassicNumbers &) = delete;
+
+private:
+    void *m_old;
+};
+
+// strtod's reading in the C locale (blanks, sign, digits with point and
+// exponent, 0x hexadecimal, inf, nan); false when no number starts the text.
+bool readDouble(const char *text, double &out);
+
 // "error N" for a socket error number.
 std::string socketError(int err);
 
