@@ -230,7 +230,7 @@ TEST(OvcCtl, HostTextsAndTheirDefaults)
     Outcome r = ctl({"version"}, where.c_str());
     EXPECT_EQ(r.status, OvcCtl::kUnreachable) << r.err;
     EXPECT_NE(r.err.find("cannot reach the generator at " + where + ": "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
+    // The reason is the system's own text, in the user's language.
     EXPECT_EQ(lines(r.err), 1) << r.err;
     r = ctl({"--host", where, "version"}, "elsewhere:1");
     EXPECT_NE(r.err.find(where), std::string::npos) << r.err;
@@ -245,8 +245,9 @@ TEST(OvcCtl, HostTextsAndTheirDefaults)
 TEST(OvcCtl, SilentGeneratorIsUnreachableWithinTheTimeOut)
 {
     StandIn silent(""); // accepts into the backlog, never answers
-    for (double limit : {0.5, 1.5}) {
-        const Outcome r = ctl({"--host", silent.host(), "--timeout", std::to_string(limit), "version"});
+    for (const char *text : {"0.5", "1.5"}) {
+        const double limit = text[0] == '0' ? 0.5 : 1.5;
+        const Outcome r = ctl({"--host", silent.host(), "--timeout", text, "version"});
         EXPECT_EQ(r.status, OvcCtl::kUnreachable) << r.err;
         EXPECT_EQ(lines(r.err), 1) << r.err;
         EXPECT_NE(r.err.find("no response within"), std::string::npos) << r.err;
