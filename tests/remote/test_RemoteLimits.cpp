@@ -553,6 +553,10 @@ TEST(RemoteLimits, RequestQueueIsBounded)
     auto *log = new LogCapture;
     std::unique_ptr<QiOutput> oldLog = swapLogOutput(std::unique_ptr<QiOutput>(log));
     TestRaster &raster = g.engine.raster;
+    struct Reopen {
+        TestRaster &r;
+        ~Reopen() { r.openGate(); } // the engine's shutdown must get through
+    } reopen{raster};
 
     raster.closeGate();
     XmlRpcValue first = valueOf(post(g.port, call("SetGen", "TestBars")));
