@@ -6,14 +6,18 @@
 #include "OvBuiltins.h"
 #include "OvCore.h"
 #include "OvpColorbars.h"
+#include "QiImageFiles.h"
 #include "QiLog.h"
 #include "SimBoards.h"
 #include "SimKonaBoard.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -40,6 +44,15 @@ std::unique_ptr<KonaRaster> konaAt(uint32_t videoFormat, uint32_t fbf)
     auto r = std::make_unique<KonaRaster>();
     r->init();
     return r;
+}
+
+// The data folder beside the program (fonts, ImageFiles with the test card).
+std::string dataFolder()
+{
+    std::vector<char> buf(4096);
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    std::string path = n > 0 ? std::string(buf.data(), static_cast<size_t>(n)) : std::string("./x");
+    return path.substr(0, path.rfind('/')) + "/ovdata";
 }
 
 const char *fbfName(int64_t fbf)
@@ -120,6 +133,117 @@ BENCHMARK(BM_ColorbarsRender)->Apply(sizes)->Unit(benchmark::kMillisecond)->UseR
 BENCHMARK(BM_ColorbarsPresent)->Apply(sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ColorbarsPostToPresent)->Apply(sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Draw + encode to v210 of one request, as the render thread runs it: every
+// built-in pattern with its defaults, and the styles and aliases below.
+struct BenchRequest {
+    const char *pattern;
+    const char *options; // "Key=Value;Key=Value" or ""
+};
+const BenchRequest kRequests[] = {
+    {"Colorbars", "Style=fullfield"},
+    {"SMPTEBars", ""},
+    {"Chromaticity", "Style=constrained"},
+    {"Chromaticity", "Style=full"},
+    {"Chromaticity", "RgbSpace=Custom;Whitepoint=D50"},
+    // The card prepared for the output height (2160 lines at 4096 wide),
+    // decoded once and then copied in on video black.
+    {"Nimbra-Test-Card", ""},
+};
+
+void patternRender(benchmark::State &state, std::string pattern, std::string options)
+{
+    Quiet quiet;
+    auto raster = konaAt(state.range(0) == 1920 ? 25 : 91, 0);
+    OvCore core;
+    core.start(raster.get(), dataFolder().c_str(), ovBuiltinRenderers());
+    QiParams p;
+    for (size_t at = 0; at < options.size();) {
+        size_t end = options.find(';', at);
+        end = end == std::string::npos ? options.size() : end;
+        std::string kv = options.substr(at, end - at);
+        size_t eq = kv.find('=');
+        if (eq != std::string::npos)
+            p.set(kv.substr(0, eq), kv.substr(eq + 1));
+        at = end + 1;
+    }
+    p.set("Pattern", pattern);
+    OvPatternRenderer *r = core.resolvePattern(pattern.c_str(), p);
+    if (!r) {
+        state.SkipWithError("no such pattern");
+        core.shutdown();
+        return;
+    }
+    // Warm: output buffers prepared, an image pattern's file decoded.
+    r->render(&core, raster.get(), p);
+    for (auto _ : state)
+        r->render(&core, raster.get(), p);
+    core.shutdown();
+}
+
+// Decoding a 4K picture from memory: the 3840x2160 test card as PNG, and the
+// same picture as a JPEG (quality 90), at 10 bits.
+void BM_Decode(benchmark::State &state)
+{
+    Quiet quiet;
+    const bool jpeg = state.range(0) == 1;
+    auto card = loadImage(dataFolder() + "/ImageFiles/Nimbra-Test-Card-2160", 8);
+    if (!card) {
+        state.SkipWithError("no test card in the data folder");
+        return;
+    }
+    std::string path = dataFolder() + "/ImageFiles/Nimbra-Test-Card-2160.png";
+    if (jpeg) {
+        path = "/tmp/orvane-bench-decode-" + std::to_string(getpid()) + ".jpg";
+        card->saveJpeg(path.c_str(), 90);
+    }
+    std::vector<uint8_t> bytes;
+    if (FILE *f = fopen(path.c_str(), "rb")) {
+        uint8_t buf[65536];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+            bytes.insert(bytes.end(), buf, buf + n);
+        fclose(f);
+    }
+    if (jpeg)
+        std::remove(path.c_str());
+    for (auto _ : state) {
+        auto img = loadImageFromMemory(bytes.data(), bytes.size(), 10, nullptr);
+        benchmark::DoNotOptimize(img.get());
+        if (!img || img->width() != 3840)
+            state.SkipWithError("did not decode");
+    }
+    state.SetLabel(std::string(jpeg ? "jpeg " : "png ") + std::to_string(bytes.size()) + " bytes");
+}
+BENCHMARK(BM_Decode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void registerPatterns()
+{
+    std::vector<std::pair<std::string, std::string>> all;
+    for (OvRendererFactory make : ovBuiltinRenderers()) {
+        std::unique_ptr<OvPatternRenderer> r(make());
+        all.emplace_back(r->name(), "");
+    }
+    for (const BenchRequest &q : kRequests)
+        all.emplace_back(q.pattern, q.options);
+    for (const auto &[pattern, options] : all) {
+        std::string label = "BM_Pattern/" + pattern + (options.empty() ? "" : "[" + options + "]");
+        benchmark::RegisterBenchmark(label.c_str(), patternRender, pattern, options)
+            ->Arg(1920)
+            ->Arg(4096)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+}
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    registerPatterns();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

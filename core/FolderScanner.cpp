@@ -1,10 +1,11 @@
 #include "FolderScanner.h"
 
 #include "OvCore.h"
+#include "QiAscii.h"
 #include "QiImageFiles.h"
 #include "QiLog.h"
 
-#include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <dirent.h>
 #include <dlfcn.h>
@@ -19,7 +20,7 @@ constexpr uint32_t kMaxFrames = 10000;
 uint32_t leadingNumber(const std::string &s, size_t from)
 {
     uint64_t v = 0;
-    for (size_t i = from; i < s.size() && isdigit(static_cast<unsigned char>(s[i])); ++i) {
+    for (size_t i = from; i < s.size() && qiAsciiDigit(s[i]); ++i) {
         v = v * 10 + static_cast<uint64_t>(s[i] - '0');
         if (v > 0xFFFFFFFFu)
             return 0xFFFFFFFFu;
@@ -48,7 +49,7 @@ void FolderScanner::parseName(const std::string &fileName, std::string &base, ui
     }
     vres = 0;
     size_t dash = rest.rfind('-');
-    if (dash != std::string::npos && dash + 1 < rest.size() && isdigit(static_cast<unsigned char>(rest[dash + 1]))) {
+    if (dash != std::string::npos && dash + 1 < rest.size() && qiAsciiDigit(rest[dash + 1])) {
         vres = leadingNumber(rest, dash + 1);
         if (vres < 480)
             vres = 0;
@@ -65,6 +66,12 @@ void FolderScanner::processFile(const std::string &fileName)
     if (frame >= kMaxFrames) {
         qiLog(1, "%s: frame number %u of %s out of range, skipped\n", "FolderScanner::processFile", frame,
               fileName.c_str());
+        return;
+    }
+    // Resolutions travel as signed 32-bit numbers ("vres%d") and in key
+    // names; one beyond that range could not be written the same in both.
+    if (vres > static_cast<uint32_t>(INT32_MAX)) {
+        qiLog(1, "%s: resolution of %s out of range, skipped\n", "FolderScanner::processFile", fileName.c_str());
         return;
     }
     std::vector<std::string> &frames = m_images[base][vres];

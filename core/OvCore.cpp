@@ -1,6 +1,7 @@
 #include "OvCore.h"
 
 #include "OvGenOptions.h"
+#include "QiAscii.h"
 #include "QiLog.h"
 #include "QiRaster.h"
 #include "QigInterface.h"
@@ -8,8 +9,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <linux/futex.h>
-#include <strings.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -48,7 +49,7 @@ size_t requestBytes(const QiParams &p)
 
 bool OvCaseLess::operator()(const std::string &a, const std::string &b) const
 {
-    return strcasecmp(a.c_str(), b.c_str()) < 0;
+    return qiCompareIgnoreCase(a, b) < 0;
 }
 
 bool QigInterface::requestRerender()
@@ -160,17 +161,7 @@ int32_t OvCore::post(const QiParams &params)
     req.params = params;
     const char *pattern = nullptr;
     if (params.get("Pattern", pattern)) {
-        std::unique_lock<std::mutex> lock = tableLock();
-        auto r = m_registry.find(pattern);
-        if (r != m_registry.end()) {
-            req.renderer = r->second;
-        } else {
-            auto a = m_aliases.find(pattern);
-            if (a != m_aliases.end()) {
-                req.renderer = a->second.renderer;
-                req.params.addMissing(a->second.params);
-            }
-        }
+        req.renderer = resolvePattern(pattern, req.params);
         req.newPattern = true;
     } else {
         std::unique_lock<std::mutex> lock = tableLock();
@@ -282,7 +273,23 @@ const OvVersionInfo &OvCore::versionInfo()
 bool OvCore::saveImageAsPng(const char *path)
 {
     qiLog(2, "%s: saving raster to %s\n", "OvCore::saveImageAsPng", path);
-    return m_raster->savePng(path);
+    if (!m_raster)
+        return false;
+    // A copy taken between requests is encoded outside the lock: the render
+    // thread waits for a memory copy, not for the PNG encoder.
+    std::unique_ptr<QiImage> copy;
+    {
+        std::lock_guard<std::mutex> guard(m_rasterLock);
+        if (!m_raster->data())
+            return false;
+        copy = std::make_unique<QiImage>(m_raster->width(), m_raster->height(), m_raster->bits());
+        if (!copy->data())
+            return false;
+        std::memcpy(copy->data(), m_raster->data(),
+                    static_cast<size_t>(m_raster->width()) * static_cast<size_t>(m_raster->height()) * sizeof(uint64_t));
+        copy->setTextBlendMode(m_raster->textBlendMode());
+    }
+    return copy->savePng(path);
 }
 
 bool OvCore::validateOptions(const QiParams &params, OvPatternRenderer *renderer)
@@ -375,6 +382,7 @@ void OvCore::mainLoop()
             return;
         }
 
+        std::unique_lock<std::mutex> rasterLock(m_rasterLock);
         lock.lock();
         m_currentRenderer = req.renderer;
         lock.unlock();
@@ -392,6 +400,7 @@ void OvCore::mainLoop()
             result = setPattern(req.renderer, req.params);
             t = ticksNow();
         }
+        rasterLock.unlock();
 
         lock.lock();
         m_inFlight = false;

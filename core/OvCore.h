@@ -63,11 +63,16 @@ public:
     bool hasWaiter();
     bool currentParams(QiParams &out);
     const OvVersionInfo &versionInfo();
+    // Any thread: the frame buffer as the last finished request left it.
     bool saveImageAsPng(const char *path);
 
     // Catalogue.
     bool registerRenderer(OvPatternRenderer *renderer);
     OvPatternRenderer *findRenderer(const char *name);
+    // The renderer a "Pattern" name selects: the registry first (any case),
+    // then the aliases (exact), whose stored options are added to request
+    // where it lacks them. Null when the name is neither.
+    OvPatternRenderer *resolvePattern(const char *name, QiParams &request);
     bool makeAlias(const char *name, const QiParams &params);
     bool makeAliasFromCurrent(const char *name);
     bool removeAliases(const char *prefix);
@@ -147,6 +152,11 @@ private:
     std::mutex m_formatNameLock;
     // Serialises format-list rescans (render start and remote requests).
     std::mutex m_formatsLock;
+
+    // Held by the render thread while it applies a request (options that may
+    // resize the raster, then the drawing), so a snapshot from another
+    // thread never reads a frame buffer being replaced or half drawn.
+    std::mutex m_rasterLock;
 
     std::mutex m_mutex;
     std::condition_variable m_work;

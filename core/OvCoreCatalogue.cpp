@@ -25,6 +25,19 @@ OvPatternRenderer *OvCore::findRenderer(const char *name)
     return it == m_registry.end() ? nullptr : it->second;
 }
 
+OvPatternRenderer *OvCore::resolvePattern(const char *name, QiParams &request)
+{
+    std::unique_lock<std::mutex> lock = tableLock();
+    auto r = m_registry.find(name);
+    if (r != m_registry.end())
+        return r->second;
+    auto a = m_aliases.find(name);
+    if (a == m_aliases.end())
+        return nullptr;
+    request.addMissing(a->second.params);
+    return a->second.renderer;
+}
+
 bool OvCore::makeAlias(const char *name, const QiParams &params)
 {
     // Alias names are listed to clients in XML: control bytes or broken

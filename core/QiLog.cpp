@@ -3,6 +3,7 @@
 #include "StdioOutput.h"
 #include "UdpOutput.h"
 
+#include <clocale>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -32,8 +33,27 @@ public:
 
 CurrentOutput g_current;
 
+// Lines read the same whatever the user's locale: a render time "%g" is
+// 0.012, never 0,012. The C locale is made once and never freed.
+class ClassicNumbers {
+public:
+    ClassicNumbers() : m_old(uselocale(classic())) {}
+    ~ClassicNumbers() { uselocale(m_old); }
+    ClassicNumbers(const ClassicNumbers &) = delete;
+    ClassicNumbers &operator=(const ClassicNumbers &) = delete;
+
+private:
+    static locale_t classic()
+    {
+        static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+        return c;
+    }
+    locale_t m_old;
+};
+
 std::string formatLine(int level, const char *format, va_list ap)
 {
+    ClassicNumbers classic;
     std::string line = logPrefix(level);
     size_t prefix = line.size();
     char small[256];

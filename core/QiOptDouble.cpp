@@ -1,5 +1,7 @@
 #include "QiOptDouble.h"
 
+#include <cmath>
+
 QiOptDouble::QiOptDouble(const char *n, const char *d, double def, double mn, double mx, const QiLayout &l)
     : QiOption(n, d, Double, l), defaultValue(def), minimum(mn), maximum(mx)
 {
@@ -17,8 +19,8 @@ bool QiOptDouble::describe(QiParams &out) const
 double QiOptDouble::read(const QiParams &params) const
 {
     double v = defaultValue;
-    if (!params.getDouble(name, v))
-        return defaultValue;
+    if (!params.getDouble(name, v) || std::isnan(v))
+        return defaultValue; // "nan" has no place between the limits
     if (v > maximum)
         v = maximum;
     if (v < minimum)

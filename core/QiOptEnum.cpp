@@ -1,6 +1,6 @@
 #include "QiOptEnum.h"
 
-#include <strings.h>
+#include "QiAscii.h"
 
 QiOptEnum::QiOptEnum(const char *n, const char *d, unsigned def, const char *const *values, const QiLayout &l)
     : QiOption(n, d, Enumeration, l)
@@ -54,7 +54,7 @@ bool QiOptEnum::describe(QiParams &out) const
 bool QiOptEnum::lookup(const Snapshot &s, const char *text, unsigned &index) const
 {
     for (unsigned i = 0; i < s.texts.size(); ++i) {
-        if (strcasecmp(s.texts[i], text) == 0) {
+        if (qiEqualsIgnoreCase(s.texts[i], text)) {
             index = i;
             return true;
         }
@@ -84,7 +84,7 @@ bool QiOptEnum::readToggle(QiParams &params, unsigned &index) const
         index = s.def;
         return false;
     }
-    if (strcasecmp(text, "toggle") == 0 && !s.texts.empty()) {
+    if (qiEqualsIgnoreCase(text, "toggle") && !s.texts.empty()) {
         index = (index + 1) % static_cast<unsigned>(s.texts.size());
         params.set(name, s.texts[index]);
         return true;

@@ -16,6 +16,7 @@ bool QiOptInt::describe(QiParams &out) const
 
 int32_t QiOptInt::read(const QiParams &params) const
 {
+    // getInt saturates beyond 32 bits, so the clamp sees the text's sign.
     int32_t v = defaultValue;
     if (!params.getInt(name, v))
         return defaultValue;

@@ -42,6 +42,12 @@ QiImage::QiImage(int32_t width, int32_t height, int32_t bits)
         std::memset(m_data, 0, static_cast<size_t>(width) * static_cast<size_t>(height) * sizeof(uint64_t));
 }
 
+QiImage::QiImage(int32_t width, int32_t height, int32_t bits, Unfilled)
+    : m_bits(bits), m_width(width), m_height(height)
+{
+    m_data = allocatePixels(width, height);
+}
+
 QiImage::~QiImage() { delete[] m_data; }
 
 bool QiImage::resize(int32_t width, int32_t height)
@@ -191,6 +197,46 @@ void QiImage::blit(const QiImage *source, int32_t dx, int32_t dy, int32_t sx, in
     }
 }
 
+namespace {
+
+using Wide = __int128;
+
+// Division rounding towards minus and plus infinity (b > 0).
+inline Wide floorDiv(Wide a, Wide b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+inline Wide ceilDiv(Wide a, Wide b) { return -floorDiv(-a, b); }
+
+// Integer ranges [lo, hi] in increasing order, overlapping ones merged.
+struct Span {
+    int64_t lo, hi;
+};
+std::vector<Span> mergeSpans(std::vector<Span> spans)
+{
+    std::sort(spans.begin(), spans.end(), [](const Span &a, const Span &b) { return a.lo < b.lo; });
+    std::vector<Span> out;
+    for (const Span &s : spans) {
+        if (s.lo > s.hi)
+            continue;
+        if (!out.empty() && s.lo <= out.back().hi + 1)
+            out.back().hi = std::max(out.back().hi, s.hi);
+        else
+            out.push_back(s);
+    }
+    return out;
+}
+
+// Largest integer whose square is at most v.
+inline uint64_t isqrt(unsigned __int128 v)
+{
+    uint64_t s = static_cast<uint64_t>(std::sqrt(static_cast<double>(v)));
+    while (static_cast<unsigned __int128>(s) * s > v)
+        --s;
+    while (static_cast<unsigned __int128>(s + 1) * (s + 1) <= v)
+        ++s;
+    return s;
+}
+
+} // namespace
+
 void QiImage::drawLine(uint64_t word, int32_t ax, int32_t ay, int32_t bx, int32_t by)
 {
     if (!m_data)
@@ -233,13 +279,36 @@ void QiImage::drawLine(uint64_t word, int32_t ax, int32_t ay, int32_t bx, int32_
     const int64_t xend = (dx - 1) / 4;
     const int64_t left = (dx - 1) % 4;
     const int64_t incr2 = 4 * dy - 2 * dx;
-    if (incr2 < 0) {
-        const int64_t c = 2 * dy;
-        const int64_t incr1 = 2 * c;
-        int64_t d = incr1 - dx;
-        for (int64_t i = 0; i < xend; ++i) {
-            ++x;
-            --x1;
+    const int64_t c = incr2 < 0 ? 2 * dy : 2 * (dy - dx);
+    const int64_t incr1 = 2 * c;
+    int64_t d = incr2 < 0 ? incr1 - dx : incr1 + dx;
+
+    // The state after i double steps in closed form. d stays in a window of
+    // width 2*dx, so the number of minor steps taken so far follows from i:
+    // with incr2 < 0 one step in each double step where d >= 0, else one or
+    // two (two where d > 0).
+    const int64_t xs = x, ys = y, xe = x1, ye = y1;
+    auto jump = [&](int64_t i) {
+        const Wide wi = i, wdx = dx, wdy = dy;
+        Wide steps, dd;
+        if (incr2 < 0) {
+            steps = floorDiv(4 * wdy * wi + wdx, 2 * wdx);
+            dd = 4 * wdy - wdx + 4 * wdy * wi - 2 * wdx * steps;
+        } else {
+            const Wide twos = ceilDiv((4 * wdy - 2 * wdx) * wi - wdx, 2 * wdx);
+            dd = 4 * wdy - 3 * wdx + (4 * wdy - 2 * wdx) * wi - 2 * wdx * twos;
+            steps = wi + twos;
+        }
+        d = static_cast<int64_t>(dd);
+        x = xs + 2 * i;
+        x1 = xe - 2 * i;
+        y = static_cast<int64_t>(ys + step * steps);
+        y1 = static_cast<int64_t>(ye - step * steps);
+    };
+    auto doubleStep = [&]() {
+        ++x;
+        --x1;
+        if (incr2 < 0) {
             if (d < 0) {
                 plot(x, y);
                 plot(++x, y);
@@ -260,35 +329,7 @@ void QiImage::drawLine(uint64_t word, int32_t ax, int32_t ay, int32_t bx, int32_
                 }
                 d += incr2;
             }
-        }
-        if (left) {
-            if (d < 0) {
-                plot(++x, y);
-                if (left > 1)
-                    plot(++x, y);
-                if (left > 2)
-                    plot(--x1, y1);
-            } else if (d < c) {
-                plot(++x, y);
-                if (left > 1)
-                    plot(++x, y += step);
-                if (left > 2)
-                    plot(--x1, y1);
-            } else {
-                plot(++x, y += step);
-                if (left > 1)
-                    plot(++x, y);
-                if (left > 2)
-                    plot(--x1, y1 -= step);
-            }
-        }
-    } else {
-        const int64_t c = 2 * (dy - dx);
-        const int64_t incr1 = 2 * c;
-        int64_t d = incr1 + dx;
-        for (int64_t i = 0; i < xend; ++i) {
-            ++x;
-            --x1;
+        } else {
             if (d > 0) {
                 plot(x, y += step);
                 plot(++x, y += step);
@@ -310,29 +351,72 @@ void QiImage::drawLine(uint64_t word, int32_t ax, int32_t ay, int32_t bx, int32_
                 d += incr2;
             }
         }
-        if (left) {
-            if (d > 0) {
-                plot(++x, y += step);
-                if (left > 1)
-                    plot(++x, y += step);
-                if (left > 2)
-                    plot(--x1, y1 -= step);
-            } else if (d < c) {
+    };
+    // Only double steps that put a pixel inside the image along the major
+    // axis are walked: step i writes major coordinates xs+2i+1, xs+2i+2 and
+    // xe-2i-1, xe-2i-2. The cost follows the image, not the line.
+    const int64_t limit = reverse ? m_height : m_width;
+    const std::vector<Span> spans = mergeSpans({
+        {std::max<int64_t>(0, static_cast<int64_t>(ceilDiv(Wide(-xs) - 2, 2))),
+         std::min<int64_t>(xend - 1, static_cast<int64_t>(floorDiv(Wide(limit) - 2 - xs, 2)))},
+        {std::max<int64_t>(0, static_cast<int64_t>(ceilDiv(Wide(xe) - limit - 1, 2))),
+         std::min<int64_t>(xend - 1, static_cast<int64_t>(floorDiv(Wide(xe) - 1, 2)))},
+    });
+    int64_t done = 0; // double steps the state stands after
+    for (const Span &sp : spans) {
+        if (sp.lo != done)
+            jump(sp.lo);
+        for (int64_t i = sp.lo; i <= sp.hi; ++i)
+            doubleStep();
+        done = sp.hi + 1;
+    }
+    if (done != xend)
+        jump(xend);
+
+    if (!left)
+        return;
+    if (incr2 < 0) {
+        if (d < 0) {
+            plot(++x, y);
+            if (left > 1)
                 plot(++x, y);
-                if (left > 1)
-                    plot(++x, y += step);
-                if (left > 2)
-                    plot(--x1, y1);
-            } else {
+            if (left > 2)
+                plot(--x1, y1);
+        } else if (d < c) {
+            plot(++x, y);
+            if (left > 1)
                 plot(++x, y += step);
-                if (left > 1)
-                    plot(++x, y);
-                if (left > 2) {
-                    if (d > c)
-                        plot(--x1, y1 -= step);
-                    else
-                        plot(--x1, y1);
-                }
+            if (left > 2)
+                plot(--x1, y1);
+        } else {
+            plot(++x, y += step);
+            if (left > 1)
+                plot(++x, y);
+            if (left > 2)
+                plot(--x1, y1 -= step);
+        }
+    } else {
+        if (d > 0) {
+            plot(++x, y += step);
+            if (left > 1)
+                plot(++x, y += step);
+            if (left > 2)
+                plot(--x1, y1 -= step);
+        } else if (d < c) {
+            plot(++x, y);
+            if (left > 1)
+                plot(++x, y += step);
+            if (left > 2)
+                plot(--x1, y1);
+        } else {
+            plot(++x, y += step);
+            if (left > 1)
+                plot(++x, y);
+            if (left > 2) {
+                if (d > c)
+                    plot(--x1, y1 -= step);
+                else
+                    plot(--x1, y1);
             }
         }
     }
@@ -358,8 +442,7 @@ void QiImage::drawCircle(uint64_t word, int32_t cx, int32_t cy, int32_t r)
     };
     int64_t x = 0, y = r;
     int64_t d = (5 - 4 * static_cast<int64_t>(r)) / 4;
-    plot8(x, y);
-    while (y > x) {
+    auto next = [&]() {
         if (d < 0) {
             d += 2 * x + 3;
         } else {
@@ -368,6 +451,65 @@ void QiImage::drawCircle(uint64_t word, int32_t cx, int32_t cy, int32_t r)
         }
         ++x;
         plot8(x, y);
+    };
+    plot8(x, y);
+    if (r < 16) {
+        while (y > x)
+            next();
+        return;
+    }
+
+    // From r = 2 on, d starts at 2 - r, and at every step but the last the
+    // walk stands at y(x) = the largest y with 4x^2 + (2y-1)^2 < 4r^2 - 3,
+    // with 4d = 4(x+1)^2 + (2y-1)^2 - 4r^2 + 3. So it can start anywhere
+    // short of the end: only columns x whose points can fall inside the
+    // image are walked (cx +- x a column, or cy +- x a row), and the cost
+    // follows the image rather than the radius.
+    const Wide rr4 = 4 * Wide(r) * r;
+    auto yAt = [&](int64_t at) -> int64_t {
+        const Wide q = rr4 - 4 * Wide(at) * at - 3;
+        if (q <= 1)
+            return 0;
+        const uint64_t s = isqrt(static_cast<unsigned __int128>(q - 1)); // largest 2y-1 with (2y-1)^2 < q
+        return static_cast<int64_t>((s + 1) / 2);
+    };
+    auto jump = [&](int64_t at) {
+        x = at;
+        y = yAt(at);
+        const Wide w = 2 * Wide(y) - 1;
+        d = static_cast<int64_t>((4 * Wide(at + 1) * (at + 1) + w * w - rr4 + 3) / 4);
+    };
+    // The closed form holds at x while the step before it was not the
+    // last one: y(x-1) >= x + 1. That is true up to some safe x.
+    int64_t safeLo = 1, safeHi = r;
+    while (safeLo < safeHi) {
+        const int64_t mid = safeLo + (safeHi - safeLo + 1) / 2;
+        if (yAt(mid - 1) >= mid + 1)
+            safeLo = mid;
+        else
+            safeHi = mid - 1;
+    }
+    const int64_t safe = safeLo;
+    const int64_t ccx = cx, ccy = cy, w = m_width, h = m_height;
+    const std::vector<Span> spans = mergeSpans({{-ccx, w - 1 - ccx},
+                                                {ccx - w + 1, ccx},
+                                                {-ccy, h - 1 - ccy},
+                                                {ccy - h + 1, ccy}});
+    for (const Span &sp : spans) {
+        if (sp.hi <= x)
+            continue;
+        if (sp.lo > x + 1) {
+            if (sp.lo <= safe) {
+                jump(sp.lo);
+                plot8(x, y);
+            } else if (safe > x) {
+                jump(safe);
+            }
+        }
+        while (y > x && x < sp.hi)
+            next();
+        if (y <= x)
+            return;
     }
 }
 

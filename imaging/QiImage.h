@@ -10,6 +10,11 @@ class QiRaster;
 class QiImage {
 public:
     QiImage(int32_t width, int32_t height, int32_t bits);
+    // Pixels left unwritten, for decoders that write every pixel they keep:
+    // the pages of a large picture are then committed only as its rows
+    // arrive, not for rows a short file never delivers.
+    struct Unfilled {};
+    QiImage(int32_t width, int32_t height, int32_t bits, Unfilled);
     virtual ~QiImage();
 
     // Image files; implemented with the file codecs.

@@ -54,8 +54,10 @@ Unpack makeUnpack(int32_t bits, uint8_t flags, const int32_t konst[3], int outBi
     for (int c = 0; c < 3; ++c) {
         if (flags & (1u << c)) {
             u.keep[c] = 0;
-            // At depths under 8 bits an 8-bit constant is cut to the depth.
-            u.konst[c] = static_cast<uint32_t>(konst[c]) & u.mask;
+            // The constants are 8-bit levels (70 is 25 % video grey):
+            // scaled to the image's depth as any 8-bit code is.
+            const uint32_t k = static_cast<uint32_t>(konst[c]) & 0xFFu;
+            u.konst[c] = (bits >= 8 ? k << (bits - 8) : k >> (8 - bits)) & u.mask;
         }
     }
     u.up = bits < outBits ? static_cast<uint32_t>(outBits - bits) : 0;
@@ -318,7 +320,7 @@ template <int Bits, int OutBits, bool Formula, bool Overrides>
     const int32_t U0 = f.cb[0], U1 = f.cb[1], U2 = f.cb[2];
     const int32_t V0 = f.cr[0], V1 = f.cr[1], V2 = f.cr[2];
     const int32_t offY = f.offY, offC = f.offC, margin = f.margin;
-    const int32_t addY = f.addY, addC = f.addC, lo = f.lo, hi = f.hi, andMask = f.andMask;
+    const int32_t addY = f.addY, addC = f.addC, lo = f.lo, hi = f.hi;
     const uint32_t kR = u.keep[0], kG = u.keep[1], kB = u.keep[2];
     const uint32_t cR = u.konst[0], cG = u.konst[1], cB = u.konst[2];
 #pragma GCC ivdep
@@ -346,10 +348,8 @@ template <int Bits, int OutBits, bool Formula, bool Overrides>
         const int32_t tcr = V0 * qr + V1 * qg + V2 * qb + offC;
         near[k] = isNear<F>(ty0, margin) | isNear<F>(ty1, margin) | isNear<F>(tcb, margin) |
                   isNear<F>(tcr, margin);
-        // Matrix codes are clamped; formula codes are masked to 10 bits.
-        auto code = [&](int32_t t, int32_t add) {
-            return Formula ? (truncFixed<F>(t) & andMask) : std::clamp(truncFixed<F>(t) + add, lo, hi);
-        };
+        // Both paths hold their codes to the output range.
+        auto code = [&](int32_t t, int32_t add) { return std::clamp(truncFixed<F>(t) + add, lo, hi); };
         y0[k] = code(ty0, addY);
         y1[k] = code(ty1, addY);
         cb[k] = code(tcb, addC);
@@ -397,10 +397,12 @@ void yccReference(uint64_t p0, uint64_t p1, const Unpack &u, const YccForm &f, i
         double y1 = luma(c[3], c[4], c[5], r1, b1);
         double cb = (b - y) * k[3];
         double cr = (r - y) * k[4];
-        out[0] = static_cast<int32_t>(y * 876 + 64 + 0.5) & 0x3FF;
-        out[1] = static_cast<int32_t>(cb * 896 + 512 + 0.5) & 0x3FF;
-        out[2] = static_cast<int32_t>(y1 * 876 + 64 + 0.5) & 0x3FF;
-        out[3] = static_cast<int32_t>(cr * 896 + 512 + 0.5) & 0x3FF;
+        // Clamped like the matrix path: super-white yellow gives Cb 0, not
+        // a wrapped 1014.
+        out[0] = std::clamp(static_cast<int32_t>(y * 876 + 64 + 0.5), 0, 1023);
+        out[1] = std::clamp(static_cast<int32_t>(cb * 896 + 512 + 0.5), 0, 1023);
+        out[2] = std::clamp(static_cast<int32_t>(y1 * 876 + 64 + 0.5), 0, 1023);
+        out[3] = std::clamp(static_cast<int32_t>(cr * 896 + 512 + 0.5), 0, 1023);
         return;
     }
     const double *m = f.m;

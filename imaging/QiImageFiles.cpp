@@ -2,8 +2,10 @@
 // PNG, JPEG and ".ovi" writers of QiImage.
 #include "QiImageFiles.h"
 
+#include "QiAscii.h"
 #include "QiImage.h"
 #include "QiLog.h"
+#include "QiParams.h"
 
 #include <algorithm>
 #include <bit>
@@ -14,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <strings.h>
 #include <vector>
 
 // Sidecars are read as bytes: no wide-character conversion is needed, and
@@ -38,6 +39,20 @@ constexpr size_t kMaxSidecarBytes = 64 * 1024;
 constexpr uint64_t kMaxFileBytes =
     kOviHeaderBytes + static_cast<uint64_t>(kQiMaxImageSide) * kQiMaxImageSide * 8;
 const uint8_t kPngSignature[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
+
+// What a file of a given length may make a decoder commit. Each 8 x 8 block
+// of a baseline JPEG costs at least two bits (a one-bit DC code and a
+// one-bit end of block), so its data describe at most 256 pixels per byte;
+// a header claiming more would have libjpeg make up the rest: a JPEG under
+// 64 KiB gives at most 16 Mi pixels (128 MiB of pixel words). Deflate
+// describes far more (a 1-bit PNG some 8000 pixels per byte), so a PNG gets
+// an allowance any frame up to 4096 x 2304 fits in, plus 128 pixels per
+// byte of file: under 64 KiB at most 17.4 Mi pixels (139 MiB).
+constexpr uint64_t kJpegPixelsPerDataByte = 256;
+constexpr uint64_t kPngPixelsPerByte = 128;
+constexpr uint64_t kPngFreePixels = uint64_t{4096} * 2304;
+// libjpeg's own large buffers (the coefficients of a multi-scan file).
+constexpr long kJpegMemoryLimit = 64L << 20;
 
 // Decoded images are 8-bit samples shifted up to the requested depth; three
 // components must fit the 64-bit word.
@@ -249,6 +264,11 @@ bool decodePngCore(PngDecode *d)
     const uint64_t inflated = static_cast<uint64_t>(height) * (png_get_rowbytes(png, info) + 1);
     if (static_cast<uint64_t>(d->source.length - d->source.pos) * 1100 < inflated)
         png_error(png, "not enough data for the image size");
+    if (static_cast<uint64_t>(width) * height > kPngFreePixels + kPngPixelsPerByte * d->source.length) {
+        qiLog(1, "loadImage: PNG: %ux%u pixels from %zu bytes of file, refused\n", static_cast<unsigned>(width),
+              static_cast<unsigned>(height), d->source.length);
+        png_error(png, "more pixels than the file's size allows");
+    }
 
     if (depth == 16)
         png_set_strip_16(png);
@@ -272,7 +292,10 @@ bool decodePngCore(PngDecode *d)
     if (png_get_rowbytes(png, info) != static_cast<size_t>(width) * 4 || png_get_bit_depth(png, info) != 8)
         png_error(png, "unexpected row layout");
 
-    d->image = std::make_unique<QiImage>(static_cast<int32_t>(width), static_cast<int32_t>(height), d->bits);
+    // Rows are committed as libpng delivers them; a stream that ends early
+    // is refused before the rest of the picture costs anything.
+    d->image = std::make_unique<QiImage>(static_cast<int32_t>(width), static_cast<int32_t>(height), d->bits,
+                                         QiImage::Unfilled{});
     if (!d->image->data())
         png_error(png, "no memory for the image");
     d->rows.resize(height);
@@ -360,6 +383,7 @@ bool decodeJpegCore(JpegDecode *d, const uint8_t *data, size_t length)
         return false;
     }
     jpeg_create_decompress(&d->cinfo);
+    d->cinfo.mem->max_memory_to_use = kJpegMemoryLimit;
     d->source.next_input_byte = data;
     d->source.bytes_in_buffer = length;
     d->source.init_source = jpegInitSource;
@@ -370,7 +394,17 @@ bool decodeJpegCore(JpegDecode *d, const uint8_t *data, size_t length)
     d->cinfo.src = &d->source;
 
     if (jpeg_read_header(&d->cinfo, TRUE) != JPEG_HEADER_OK || d->cinfo.progressive_mode ||
-        !acceptedSize(d->cinfo.image_width, d->cinfo.image_height)) {
+        d->cinfo.arith_code || !acceptedSize(d->cinfo.image_width, d->cinfo.image_height)) {
+        jpeg_destroy_decompress(&d->cinfo);
+        return false;
+    }
+    // The header read, the source stands at the scan data. A frame larger
+    // than those bytes can describe is a lie (libjpeg would fill it in).
+    const size_t scanBytes = d->source.next_input_byte == kEndOfImage ? 0 : d->source.bytes_in_buffer;
+    const uint64_t pixels = static_cast<uint64_t>(d->cinfo.image_width) * d->cinfo.image_height;
+    if (pixels > kJpegPixelsPerDataByte * scanBytes) {
+        qiLog(1, "loadImage: JPEG: %ux%u pixels from %zu bytes of scan data, refused\n",
+              static_cast<unsigned>(d->cinfo.image_width), static_cast<unsigned>(d->cinfo.image_height), scanBytes);
         jpeg_destroy_decompress(&d->cinfo);
         return false;
     }
@@ -383,7 +417,7 @@ bool decodeJpegCore(JpegDecode *d, const uint8_t *data, size_t length)
     }
     const int32_t width = static_cast<int32_t>(d->cinfo.output_width);
     const int32_t height = static_cast<int32_t>(d->cinfo.output_height);
-    d->image = std::make_unique<QiImage>(width, height, d->bits);
+    d->image = std::make_unique<QiImage>(width, height, d->bits, QiImage::Unfilled{});
     if (!d->image->data()) {
         jpeg_destroy_decompress(&d->cinfo);
         return false;
@@ -403,6 +437,8 @@ bool decodeJpegCore(JpegDecode *d, const uint8_t *data, size_t length)
             words[x] = d->image->pack(r << shift, g << shift, b << shift);
         }
     }
+    for (int32_t y = static_cast<int32_t>(d->cinfo.output_scanline); y < height; ++y)
+        std::fill_n(d->image->row(y), width, uint64_t{0});
     jpeg_destroy_decompress(&d->cinfo);
     return true;
 }
@@ -416,24 +452,28 @@ std::unique_ptr<QiImage> decodeJpeg(const uint8_t *data, size_t length, int32_t 
     return std::move(d->image);
 }
 
-bool sameText(const std::string &a, const char *b) { return strcasecmp(a.c_str(), b) == 0; }
+bool sameText(const std::string &a, const char *b) { return qiEqualsIgnoreCase(a, b); }
 
-int32_t parseSidecarInt(const char *text)
-{
-    if (!text)
-        return 0;
-    errno = 0;
-    long value = std::strtol(text, nullptr, 0);
-    if (value > INT32_MAX)
-        return INT32_MAX;
-    if (value < INT32_MIN)
-        return INT32_MIN;
-    return static_cast<int32_t>(value);
-}
+// Decimal, 0x hexadecimal or leading-0 octal; beyond 32 bits it saturates.
+int32_t parseSidecarInt(const char *text) { return text ? QiParams::parseInt(text) : 0; }
 
 } // namespace
 
 bool QiRawInfo::ycbcr() const { return !sameText(fourCC, "RGB32") && !sameText(fourCC, "RGB24"); }
+
+uint64_t QiRawInfo::pictureBytes() const
+{
+    if (width <= 0 || height <= 0)
+        return 0;
+    uint64_t row = 0;
+    if (sameText(fourCC, "YUY2") || sameText(fourCC, "UYVY"))
+        row = (static_cast<uint64_t>(width) + 1) / 2 * 4; // whole pairs
+    else if (sameText(fourCC, "RGB24"))
+        row = 3 * static_cast<uint64_t>(width);
+    else if (sameText(fourCC, "RGB32") || sameText(fourCC, "AYUV"))
+        row = 4 * static_cast<uint64_t>(width);
+    return row * static_cast<uint64_t>(height);
+}
 
 std::string rawSidecarPath(const std::string &imagePath)
 {
@@ -457,9 +497,9 @@ bool parseRawSidecar(const char *text, size_t length, QiRawInfo &info)
     info.height = parseSidecarInt(ini.GetValue(section, "Height", nullptr));
     info.fourCC = std::string(ini.GetValue(section, "FourCC", "")).substr(0, 5);
     const char *interlaced = ini.GetValue(section, "Interlaced", nullptr);
-    info.interlaced = interlaced && strcasecmp(interlaced, "true") == 0;
+    info.interlaced = interlaced && qiEqualsIgnoreCase(interlaced, "true");
     const char *topDown = ini.GetValue(section, "TopDown", nullptr);
-    info.topDown = !topDown || strcasecmp(topDown, "true") == 0;
+    info.topDown = !topDown || qiEqualsIgnoreCase(topDown, "true");
     info.colorspace = std::string(ini.GetValue(section, "Colorspace", "")).substr(0, 9);
     info.levels = std::string(ini.GetValue(section, "Levels", "")).substr(0, 9);
     info.pixelAspect = ini.GetValue(section, "PixelAspect", "");
@@ -497,6 +537,14 @@ std::unique_ptr<QiImage> decodeRaw(const uint8_t *data, size_t length, const QiR
     }
     if (!decodableBits(bits) || !acceptedSize(info.width, info.height))
         return nullptr;
+    // The picture must be in the file: a sidecar alone cannot make the
+    // decoder commit memory the data never fill.
+    const uint64_t need = info.pictureBytes();
+    if (length < need) {
+        qiLog(1, "%s: %zu bytes hold no %dx%d %s picture (%llu bytes)\n", "QiImage::decodeRaw", length, info.width,
+              info.height, info.fourCC.c_str(), static_cast<unsigned long long>(need));
+        return nullptr;
+    }
     auto image = std::make_unique<QiImage>(info.width, info.height, bits);
     if (!image->data())
         return nullptr;
@@ -596,8 +644,8 @@ namespace {
 // Header probe shared by the file and memory forms; the sidecar is asked for
 // only when the content is not recognised.
 template <class SidecarFn>
-bool probeInfo(const uint8_t *data, size_t length, SidecarFn sidecarFn, int32_t &width, int32_t &height,
-               bool &ycbcr)
+bool probeInfo(const uint8_t *data, size_t length, uint64_t fileLength, SidecarFn sidecarFn, int32_t &width,
+               int32_t &height, bool &ycbcr)
 {
     int32_t w = 0, h = 0;
     ycbcr = false;
@@ -619,7 +667,7 @@ bool probeInfo(const uint8_t *data, size_t length, SidecarFn sidecarFn, int32_t 
         break;
     case Kind::Other: {
         const QiRawInfo *info = sidecarFn();
-        if (!info || !info->valid())
+        if (!info || !info->valid() || fileLength < info->pictureBytes())
             return false;
         w = info->width;
         h = info->height;
@@ -641,7 +689,7 @@ bool probeInfo(const uint8_t *data, size_t length, SidecarFn sidecarFn, int32_t 
 bool imageInfoFromMemory(const uint8_t *data, size_t length, const QiRawInfo *sidecar, int32_t &width,
                          int32_t &height, bool &ycbcr)
 {
-    return probeInfo(data, length, [sidecar] { return sidecar; }, width, height, ycbcr);
+    return probeInfo(data, length, length, [sidecar] { return sidecar; }, width, height, ycbcr);
 }
 
 bool imageInfo(const std::string &path, int32_t &width, int32_t &height, bool &ycbcr)
@@ -652,7 +700,9 @@ bool imageInfo(const std::string &path, int32_t &width, int32_t &height, bool &y
         return false;
     QiRawInfo sidecar;
     auto sidecarFn = [&]() -> const QiRawInfo * { return readRawSidecar(path, sidecar) ? &sidecar : nullptr; };
-    return probeInfo(head.data(), head.size(), sidecarFn, width, height, ycbcr);
+    std::error_code ec;
+    const uint64_t fileLength = std::filesystem::file_size(path, ec);
+    return probeInfo(head.data(), head.size(), ec ? head.size() : fileLength, sidecarFn, width, height, ycbcr);
 }
 
 // ---- Writers ----

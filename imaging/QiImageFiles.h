@@ -30,6 +30,9 @@ struct QiRawInfo {
     bool valid() const { return width != 0 && height != 0; }
     // Raw YCbCr samples (every FourCC but "RGB24" and "RGB32").
     bool ycbcr() const;
+    // Bytes the picture takes in the file (0 for an unknown FourCC): a
+    // shorter file is refused.
+    uint64_t pictureBytes() const;
 };
 
 // Name of the sidecar: everything after the last "." of the file name
@@ -59,6 +62,6 @@ bool imageInfoFromMemory(const uint8_t *data, size_t length, const QiRawInfo *si
                          int32_t &height, bool &ycbcr);
 
 // Raw pixels by the sidecar's FourCC ("YUY2", "UYVY", "RGB24", "RGB32",
-// "AYUV", any case); rows top first, stopping quietly when data run out.
-// Null, with a warning, for any other FourCC.
+// "AYUV", any case); rows top first. Null, with a warning, for any other
+// FourCC or when length is less than the picture's bytes.
 std::unique_ptr<QiImage> decodeRaw(const uint8_t *data, size_t length, const QiRawInfo &info, int32_t bits);

@@ -32,9 +32,10 @@ QiYccFixed qiYccFixed(const QiYccSimdForm &f, int frac)
         x.offY = static_cast<int32_t>(std::ldexp(64.5, x.frac));
         x.offC = static_cast<int32_t>(std::ldexp(512.5, x.frac));
         x.addY = x.addC = 0;
-        x.lo = INT32_MIN;
-        x.hi = INT32_MAX;
-        x.andMask = 0x3FF;
+        // Out-of-range input (super-white, say) is held to the 10-bit
+        // range, as the matrix path holds it.
+        x.lo = 0;
+        x.hi = 1023;
     } else {
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 3; ++c)
@@ -49,7 +50,6 @@ QiYccFixed qiYccFixed(const QiYccSimdForm &f, int frac)
         x.addC = f.outBits == 10 ? 512 : 128;
         x.lo = 0;
         x.hi = f.outBits == 10 ? 1023 : 255;
-        x.andMask = -1;
     }
     int32_t *rows[3] = {x.y, x.cb, x.cr};
     double bound = 0;
@@ -97,7 +97,7 @@ struct Lanes {
     // Fixed-point estimate: luma weights, chroma weights (Cb in the low
     // half, Cr in the high half), the 0.5 offset, and the tie test.
     __m256i fixY[3], fixC[3], fixOffY, fixOffC, margin, fracMask, band;
-    __m256i lo, andMask;
+    __m256i lo;
     // Formula path: Kr Kg Kb sB sR and its scale factors.
     __m256d k[5], d876, d896, d64, d512;
 };
@@ -121,7 +121,6 @@ QI_AVX2_INLINE Lanes makeLanes(const QiYccSimdForm &f)
     l.addC = _mm256_set1_epi32(x.addC);
     l.lo = _mm256_set1_epi32(x.lo);
     l.hi = _mm256_set1_epi32(x.hi);
-    l.andMask = _mm256_set1_epi32(x.andMask);
     for (int i = 0; i < 5; ++i)
         l.k[i] = _mm256_set1_pd(f.k ? f.k[i] : 0.0);
     l.d876 = _mm256_set1_pd(876.0);
@@ -187,17 +186,12 @@ QI_AVX2_INLINE void components(const uint64_t *src, const Lanes &l, __m256i v[3]
     }
 }
 
-// Matrix codes: offsets added, clamped. Formula codes: masked to 10 bits.
+// Offsets added (none on the formula path), clamped to the output range.
 template <bool Formula>
 QI_AVX2_INLINE void offsetAndClamp(__m256i &Y, __m256i &C, const Lanes &l)
 {
-    if constexpr (Formula) {
-        Y = _mm256_and_si256(Y, l.andMask);
-        C = _mm256_and_si256(C, l.andMask);
-    } else {
-        Y = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(Y, l.addY), l.lo), l.hi);
-        C = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(C, l.addC), l.lo), l.hi);
-    }
+    Y = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(Y, l.addY), l.lo), l.hi);
+    C = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(C, l.addC), l.lo), l.hi);
 }
 
 // The formula path's luma of one pixel: Kr r + Kg g + Kb b, each component

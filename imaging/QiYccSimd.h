@@ -31,8 +31,8 @@ struct QiYccSimdForm {
 // may lie on the wrong side of a truncation step. Sums that close are
 // computed in double precision instead. The fraction keeps every sum below
 // 2^31 in magnitude (matrix luma at most 1007.5 units at 10 bits, chroma
-// about 524; 239.5 and 131 at 8 bits; formula codes, which are not clamped,
-// from about -11 to 1036).
+// about 524; 239.5 and 131 at 8 bits; formula codes before their clamp from
+// about -11 to 1036).
 constexpr int qiYccFixedFraction(int outBits, bool formula = false)
 {
     return formula ? 20 : outBits == 10 ? 21 : 23;
@@ -43,9 +43,8 @@ struct QiYccFixed {
     int32_t margin = 0;
     // What the path does around the sums: centre subtracted from each
     // component; fixed-point offsets of luma and chroma sums; after
-    // truncation, addY / addC added, the result clamped to lo..hi and
-    // masked with andMask.
-    int32_t centre = 16, offY = 0, offC = 0, addY = 16, addC = 512, lo = 0, hi = 1023, andMask = -1;
+    // truncation, addY / addC added and the result clamped to lo..hi.
+    int32_t centre = 16, offY = 0, offC = 0, addY = 16, addC = 512, lo = 0, hi = 1023;
     // The offsets to use on components with the centre not subtracted
     // (the weights times the centre taken off, in 32-bit wrapping
     // arithmetic like the sums themselves).

@@ -15,7 +15,7 @@ namespace {
 struct Lanes {
     __m512i mask, keep[3], konst[3], centre, evensOdds;
     __m512d w[9], half;
-    __m512i addY, addC, lo, hi, andMask;
+    __m512i addY, addC, lo, hi;
     __m512i fixY[3], fixC[3], fixOffY, fixOffC, margin, fracMask, band;
     // Formula path: Kr Kg Kb sB sR and its scale factors.
     __m512d k[5], d876, d896, d64, d512;
@@ -41,7 +41,6 @@ QI_AVX512_INLINE Lanes makeLanes(const QiYccSimdForm &f)
     l.addC = _mm512_set1_epi32(x.addC);
     l.lo = _mm512_set1_epi32(x.lo);
     l.hi = _mm512_set1_epi32(x.hi);
-    l.andMask = _mm512_set1_epi32(x.andMask);
     for (int i = 0; i < 5; ++i)
         l.k[i] = _mm512_set1_pd(f.k ? f.k[i] : 0.0);
     l.d876 = _mm512_set1_pd(876.0);
@@ -82,17 +81,12 @@ QI_AVX512_INLINE void components(const uint64_t *src, const Lanes &l, __m512i v[
     }
 }
 
-// Matrix codes: offsets added, clamped. Formula codes: masked to 10 bits.
+// Offsets added (none on the formula path), clamped to the output range.
 template <bool Formula>
 QI_AVX512_INLINE void offsetAndClamp(__m512i &Y, __m512i &C, const Lanes &l)
 {
-    if constexpr (Formula) {
-        Y = _mm512_and_si512(Y, l.andMask);
-        C = _mm512_and_si512(C, l.andMask);
-    } else {
-        Y = _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(Y, l.addY), l.lo), l.hi);
-        C = _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(C, l.addC), l.lo), l.hi);
-    }
+    Y = _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(Y, l.addY), l.lo), l.hi);
+    C = _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(C, l.addC), l.lo), l.hi);
 }
 
 // The definition's row sums, left to right (zero-weight terms change no sum).

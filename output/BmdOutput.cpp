@@ -78,6 +78,8 @@ bool BmdOutput::buildModeList()
     int64_t defMode = 0;
     if (!readDefaultMode(defMode))
         qiLog(3, "\n\n%s: getDefMode failed (wtf)\n\n", "BmdOutput::buildModeList");
+    else
+        lastDefaultMode = defMode;
     qiLog(3, "%s: defMode is %c%c%c%c\n", "BmdOutput::buildModeList", static_cast<char>((defMode >> 24) & 0xFF),
           static_cast<char>((defMode >> 16) & 0xFF), static_cast<char>((defMode >> 8) & 0xFF),
           static_cast<char>(defMode & 0xFF));

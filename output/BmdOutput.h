@@ -38,6 +38,11 @@ public:
     int32_t modeCount = 0;
     int32_t defaultIndex = 0;
     int32_t currentIndex = 0;
+    // The default output mode as last read from the driver (none before the
+    // first successful read), and whether a mode has been enabled since.
+    int64_t lastDefaultMode = kNoMode;
+    bool modeEnabled = false;
+    static constexpr int64_t kNoMode = -1;
     BMDTimeValue frameDuration = 0;
     BMDTimeScale timescale = 0;
     IDeckLinkMutableVideoFrame *frame = nullptr;

@@ -100,8 +100,17 @@ bool BmdRaster::resize(int32_t width, int32_t height)
         void *bytes = nullptr;
         out->frame->GetBytes(&bytes);
         out->frameBytes = static_cast<uint8_t *>(bytes);
-        if ((width != m_width || height != m_height || !m_data) && !QiImage::resize(width, height))
+        if ((width != m_width || height != m_height || !m_data) && !resizeImage(width, height)) {
+            // The image keeps its old size, which the new frame does not
+            // have: drop the frame, as when it could not be created, so
+            // nothing is packed or copied with the other frame's height.
+            qiLog(1, "%s: no memory for a %dx%d image\n", "BmdRaster::resize", width, height);
+            out->frame->Release();
+            out->frame = nullptr;
+            out->frameBytes = nullptr;
+            out->rowBytes = 0;
             created = false;
+        }
     }
     setBufferCount(m_bufferCount);
     return created;
@@ -172,6 +181,9 @@ bool BmdRaster::outputBuffer(int32_t index)
     const uint8_t *buffer = stagingBuffer(index);
     if (!buffer || !m_output->frame || !m_output->frameBytes || !m_output->output)
         return false;
+    // The copy is rowBytes x height of the image: the frame must be as large.
+    if (m_output->frame->GetHeight() != m_height || m_output->frame->GetRowBytes() != m_output->rowBytes)
+        return false;
     std::memcpy(m_output->frameBytes, buffer, static_cast<size_t>(m_output->rowBytes) * static_cast<size_t>(m_height));
     return m_output->output->DisplayVideoFrameSync(m_output->frame) == S_OK;
 }
@@ -200,6 +212,7 @@ bool BmdRaster::selectMode(int32_t index)
         return false;
     }
     out->currentIndex = index;
+    out->modeEnabled = true;
     return true;
 }
 
@@ -275,9 +288,19 @@ bool BmdRaster::rerenderP()
     }
     if (m_output->modeCount == 0 || !m_output->output)
         return false;
+    // The driver's default decides the format until the generator selects
+    // another, and again whenever the driver's default changes (someone
+    // picked one in the card's control panel). Compared with the engine's
+    // selection on every request it would undo each selection at once.
+    // Before any mode is enabled the default is adopted wherever it stands
+    // in the list, index 0 included: until then nothing is on the output.
+    const bool changed = defMode != m_output->lastDefaultMode;
+    m_output->lastDefaultMode = defMode;
+    if (!changed && m_output->modeEnabled)
+        return false;
     for (int32_t i = 0; i < m_output->modeCount; ++i)
         if (static_cast<int64_t>(m_output->modes[static_cast<size_t>(i)]->GetDisplayMode()) == defMode) {
-            if (i == m_output->currentIndex)
+            if (m_output->modeEnabled && i == m_output->currentIndex)
                 return false;
             selectMode(i);
             return true;

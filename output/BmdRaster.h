@@ -36,6 +36,10 @@ public:
     BmdOutput *bmdOutput() const { return m_output.get(); }
     const uint8_t *stagingBuffer(int32_t index) const;
 
+protected:
+    // The image's own resize inside resize(); may fail for want of memory.
+    virtual bool resizeImage(int32_t width, int32_t height) { return QiImage::resize(width, height); }
+
 private:
     bool selectMode(int32_t index);
 

@@ -1,7 +1,11 @@
 #include "SimFrame.h"
 
+#include "QiLog.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -23,17 +27,33 @@ std::string jsonString(const std::string &text)
     return out + "\"";
 }
 
-bool writeReplacing(const std::string &path, const void *bytes, size_t size)
+bool writeReplacing(const std::string &path, const void *bytes, size_t size, std::string *error)
 {
     std::string temp = path + ".tmp";
+    auto fail = [&](const std::string &file) {
+        if (error)
+            *error = file + ": " + std::strerror(errno);
+        return false;
+    };
     FILE *f = std::fopen(temp.c_str(), "wb");
     if (!f)
-        return false;
+        return fail(temp);
     bool ok = (size == 0 || std::fwrite(bytes, 1, size, f) == size);
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+    int saved = errno;
+    if (std::fclose(f) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
         std::remove(temp.c_str());
-        return false;
+        errno = saved;
+        return fail(temp);
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        saved = errno;
+        std::remove(temp.c_str());
+        errno = saved;
+        return fail(path);
     }
     return true;
 }
@@ -52,15 +72,31 @@ std::string simFrameJson(const SimFrame &frame)
     return out + numbers;
 }
 
-bool writeSimCapture(const std::string &folder, const char *board, const SimFrame &frame)
+bool writeSimCapture(const std::string &folder, const char *board, const SimFrame &frame, std::string *error)
 {
     std::string base = folder + "/" + board + "-out";
     // The raw frame first: a reader that sees the new description finds
     // the bytes it describes.
-    if (!writeReplacing(base + ".raw", frame.bytes.data(), frame.bytes.size()))
+    if (!writeReplacing(base + ".raw", frame.bytes.data(), frame.bytes.size(), error))
         return false;
     std::string json = simFrameJson(frame) + "\n";
-    return writeReplacing(base + ".json", json.data(), json.size());
+    return writeReplacing(base + ".json", json.data(), json.size(), error);
+}
+
+bool writeSimCaptureLogged(const std::string &folder, const char *board, const SimFrame &frame,
+                           std::string &lastError)
+{
+    std::string error;
+    if (writeSimCapture(folder, board, frame, &error)) {
+        lastError.clear();
+        return true;
+    }
+    // Every frame would fail the same way: one line per failure, not per frame.
+    if (error != lastError)
+        qiLog(1, "%s: cannot write the capture of frame %llu: %s\n", board,
+              static_cast<unsigned long long>(frame.sequence), error.c_str());
+    lastError = error;
+    return false;
 }
 
 std::string simCaptureFolderFromEnvironment()

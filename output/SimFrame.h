@@ -23,8 +23,17 @@ std::string simFrameJson(const SimFrame &frame);
 
 // Writes <folder>/<board>-out.raw and <board>-out.json, each through a
 // temporary file and a rename, so a reader never sees half a frame.
-// False (nothing renamed) when a file cannot be written.
-bool writeSimCapture(const std::string &folder, const char *board, const SimFrame &frame);
+// False (nothing renamed) when a file cannot be written; error then says
+// which file and why.
+bool writeSimCapture(const std::string &folder, const char *board, const SimFrame &frame,
+                     std::string *error = nullptr);
+
+// writeSimCapture for a board that writes after every frame: a failure (the
+// folder missing, the disk full) is logged once at level 1, and again only
+// when it changes or after a write has succeeded. lastError is the board's
+// record of the failure last logged.
+bool writeSimCaptureLogged(const std::string &folder, const char *board, const SimFrame &frame,
+                           std::string &lastError);
 
 // The ORVANE_SIM_CAPTURE folder, or "" when unset.
 std::string simCaptureFolderFromEnvironment();

@@ -1,6 +1,8 @@
 #include "OvBuiltins.h"
 
+#include "OvpChromaticity.h"
 #include "OvpColorbars.h"
+#include "OvpImageFile.h"
 
 namespace {
 template <class T> OvPatternRenderer *make() { return new T; }
@@ -10,11 +12,13 @@ const std::vector<OvRendererFactory> &ovBuiltinRenderers()
 {
     // One row per pattern, in registration order. Patterns still to come take
     // their place here: "CCRA_L20C100", "IDMS", "BT.815", "Brightness",
-    // "Checkerboard", "Chromaticity", "Color", [Colorbars], "Contrast",
+    // "Checkerboard", [Chromaticity], "Color", [Colorbars], "Contrast",
     // "Geometry", "Gradient", "Sharpness", "VerticalBar", "Window",
-    // "ZonePlate", "Resolution", "ImageFile", "Sine", "SectorStar".
+    // "ZonePlate", "Resolution", [ImageFile], "Sine", "SectorStar".
     static const std::vector<OvRendererFactory> kBuiltins = {
+        make<OvpChromaticity>,
         make<OvpColorbars>,
+        make<OvpImageFile>,
     };
     return kBuiltins;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "QiOptRGB.h"
 #include "QiRaster.h"
 
 #include <cstdint>
@@ -13,3 +14,22 @@ inline int32_t ovPercent(const QiRaster &r, int32_t p)
 
 // A fixed 8-bit code value at the raster's depth.
 inline uint32_t ovFixed8(const QiRaster &r, uint32_t v) { return v << (r.bits() - 8); }
+
+// Colours are packed by shift and OR, without masking: a component beyond
+// the depth spills into its neighbour, as the clients who send it expect.
+inline uint64_t ovGrey(const QiRaster &r, uint32_t level) { return r.pack(level, level, level); }
+inline uint64_t ovPackFixed8(const QiRaster &r, uint32_t red, uint32_t green, uint32_t blue)
+{
+    return r.pack(ovFixed8(r, red), ovFixed8(r, green), ovFixed8(r, blue));
+}
+inline uint64_t ovGreyPercent(const QiRaster &r, int32_t p)
+{
+    return ovGrey(r, static_cast<uint32_t>(ovPercent(r, p)));
+}
+// An RGB option read from the request (each absent key takes its default).
+inline uint64_t ovReadColour(const QiRaster &r, const QiOptRGB &opt, const QiParams &params)
+{
+    uint32_t red, green, blue;
+    opt.read(params, red, green, blue);
+    return r.pack(red, green, blue);
+}

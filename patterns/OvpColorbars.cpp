@@ -1,7 +1,6 @@
 #include "OvpColorbars.h"
 
-#include "OvCore.h"
-#include "OvLevels.h"
+#include "OvPatternKit.h"
 #include "QiOptEnum.h"
 #include "QiOptInt.h"
 #include "QiRaster.h"
@@ -46,11 +45,9 @@ void computeColours(const QiRaster &r, int32_t brightness)
 // bar i where bar 6-i would be.
 void drawBars(QiRaster &r, const uint64_t *colours, int32_t y, int32_t h, bool reversed)
 {
-    const int32_t w = r.width();
     for (int i = 0; i < 7; ++i) {
-        int slot = reversed ? 6 - i : i;
-        int32_t x0 = slot * w / 7, x1 = (slot + 1) * w / 7;
-        r.fillRect(colours[i], x0, y, x1 - x0, h);
+        const OvSpan bar = ovSplit(r.width(), reversed ? 6 - i : i, 7);
+        r.fillRect(colours[i], bar.start, y, bar.length(), h);
     }
 }
 
@@ -60,27 +57,19 @@ OvpColorbars::OvpColorbars() : OvPatternRenderer(g_options, "$Revision: 1.13 $")
 
 bool OvpColorbars::registerAliases(OvCore *engine)
 {
-    QiParams p;
-    p.set("Pattern", name());
-    p.set("Style", "fullfield");
-    engine->makeAlias("fullfield", p);
-    p.set("Style", "splitfield");
-    engine->makeAlias("splitfield", p);
-    p.set("Style", "3split");
-    engine->makeAlias("3split", p);
-    p.set("Style", "smpte");
-    engine->makeAlias("SMPTEBars", p);
-    return true;
+    return ovRegisterAliases(engine, name(),
+                             {{"fullfield", {{"Style", "fullfield"}}},
+                              {"splitfield", {{"Style", "splitfield"}}},
+                              {"3split", {{"Style", "3split"}}},
+                              {"SMPTEBars", {{"Style", "smpte"}}}});
 }
 
 bool OvpColorbars::render(OvCore *engine, QiRaster *raster, const QiParams &params)
 {
-    unsigned style = g_style.defaultIndex();
-    g_style.read(params, style);
+    const unsigned style = ovEnum(g_style, params);
     const int32_t brightness = g_brightness.read(params);
 
-    raster->setBufferCount(1);
-    raster->setTextBlendMode(0);
+    ovBeginFrame(*raster);
     computeColours(*raster, brightness);
 
     QiRaster &r = *raster;
@@ -104,8 +93,8 @@ bool OvpColorbars::render(OvCore *engine, QiRaster *raster, const QiParams &para
         drawBars(r, g_castellations, top, y0 - top, false);
         r.fillRect(g_chips[3], 0, y0, w, h - y0);
         for (int i = 0; i < 3; ++i) {
-            int32_t x0 = i * w / 6, x1 = (i + 1) * w / 6;
-            r.fillRect(g_chips[i], x0, y0, x1 - x0, h - y0);
+            const OvSpan chip = ovSplit(w, i, 6);
+            r.fillRect(g_chips[i], chip.start, y0, chip.length(), h - y0);
         }
         r.fillRect(g_chips[4], (15 * w) / 21, y0, (16 * w) / 21 - (15 * w) / 21, h - y0);
         r.fillRect(g_chips[5], (17 * w) / 21, y0, (18 * w) / 21 - (17 * w) / 21, h - y0);
@@ -113,7 +102,6 @@ bool OvpColorbars::render(OvCore *engine, QiRaster *raster, const QiParams &para
     }
     }
 
-    engine->drawTitle(name(), nullptr, raster);
-    raster->render(0, false);
+    ovFinishFrame(engine, r, name());
     return true;
 }

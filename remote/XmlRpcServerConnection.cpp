@@ -6,23 +6,40 @@
 #include "XmlRpcUtil.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstring>
-#include <strings.h>
 
 namespace {
+
+// Header names compare ignoring ASCII case whatever the process locale
+// ("CONNECTION" must match under a Turkish one too).
+bool sameNoCase(const char *a, const char *b, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+bool asciiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool asciiDigit(char c) { return c >= '0' && c <= '9'; }
 
 // atoi's reading, clamped to int instead of overflowing.
 int parseLength(const std::string &s, size_t pos)
 {
-    while (pos < s.size() && isspace(static_cast<unsigned char>(s[pos])))
+    while (pos < s.size() && asciiSpace(s[pos]))
         ++pos;
     bool negative = false;
     if (pos < s.size() && (s[pos] == '+' || s[pos] == '-'))
         negative = s[pos++] == '-';
     long long v = 0;
-    for (; pos < s.size() && isdigit(static_cast<unsigned char>(s[pos])); ++pos) {
+    for (; pos < s.size() && asciiDigit(s[pos]); ++pos) {
         v = v * 10 + (s[pos] - '0');
         if (v > INT_MAX)
             v = static_cast<long long>(INT_MAX) + 1; // keeps growing bounded
@@ -39,7 +56,7 @@ int parseLength(const std::string &s, size_t pos)
 bool startsWithNoCase(const std::string &s, const char *prefix)
 {
     size_t n = strlen(prefix);
-    return s.size() >= n && strncasecmp(s.c_str(), prefix, n) == 0;
+    return s.size() >= n && sameNoCase(s.c_str(), prefix, n);
 }
 
 } // namespace
@@ -55,9 +72,9 @@ XmlRpcHeaderScan XmlRpcHeaderScan::scan(const std::string &header, bool endAtEnd
         size_t slack = endAtEnd ? 1 : 0;
         // Both names start with a C: most positions are settled by one byte.
         const bool c = (h[i] | 0x20) == 'c';
-        if (c && left > 16 && strncasecmp(h + i, "Content-length: ", 16) == 0)
+        if (c && left > 16 && sameNoCase(h + i, "Content-length: ", 16))
             lengthAt = i + 16;
-        else if (c && left > 12 && strncasecmp(h + i, "Connection: ", 12) == 0)
+        else if (c && left > 12 && sameNoCase(h + i, "Connection: ", 12))
             connectionAt = i + 12;
         else if (left + slack > 4 && memcmp(h + i, "\r\n\r\n", 4) == 0) {
             r.complete = true;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
+#include <clocale>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -13,9 +16,16 @@ namespace XmlRpcUtil {
 
 namespace {
 std::atomic<int> g_verbosity{0};
+std::atomic<ErrorSink> g_errorSink{nullptr};
 
-// White space as the C locale has it, whatever the process locale is.
+// The C locale's white space, whatever the process locale says.
 bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+locale_t classicLocale()
+{
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return c;
+}
 
 struct Entity {
     char raw;
@@ -30,10 +40,53 @@ const Entity kEntities[] = {
 int verbosity() { return g_verbosity.load(std::memory_order_relaxed); }
 void setVerbosity(int level) { g_verbosity.store(level, std::memory_order_relaxed); }
 
+ClassicNumbers::ClassicNumbers() : m_old(uselocale(classicLocale())) {}
+ClassicNumbers::~ClassicNumbers() { uselocale(static_cast<locale_t>(m_old)); }
+
+bool readDouble(const char *text, double &out)
+{
+    const char *p = text;
+    while (isBlank(*p))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    if (*p == '+' || *p == '-')
+        return false;
+    const char *end = p + strlen(p);
+    const bool hex = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
+    const std::chars_format format = hex ? std::chars_format::hex : std::chars_format::general;
+    double value = 0.0;
+    auto r = std::from_chars(hex ? p + 2 : p, end, value, format);
+    if (r.ec == std::errc::invalid_argument) {
+        if (!hex)
+            return false;
+        value = 0.0; // "0x" alone: the 0 before it
+    } else if (r.ec == std::errc::result_out_of_range) {
+        // Too large or too small: the exponent's sign (or, without one,
+        // a non-zero integer part) tells which.
+        const char expChar = hex ? 'p' : 'e';
+        const char *e = nullptr;
+        for (const char *q = p; q < r.ptr; ++q)
+            if ((*q | 0x20) == expChar)
+                e = q;
+        bool large = false;
+        if (e)
+            large = e[1] != '-';
+        else
+            for (const char *q = hex ? p + 2 : p; q < r.ptr && *q != '.'; ++q)
+                large = large || *q != '0';
+        value = large ? HUGE_VAL : 0.0;
+    }
+    out = negative ? -value : value;
+    return true;
+}
+
 void log(int level, const char *format, ...)
 {
     if (level > verbosity())
         return;
+    ClassicNumbers classic;
     char buf[1024];
     va_list ap;
     va_start(ap, format);
@@ -45,13 +98,19 @@ void log(int level, const char *format, ...)
 
 void error(const char *format, ...)
 {
+    ClassicNumbers classic;
     char buf[1024];
     va_list ap;
     va_start(ap, format);
     vsnprintf(buf, sizeof buf, format, ap);
     va_end(ap);
-    fprintf(stderr, "%s\n", buf);
+    if (ErrorSink sink = g_errorSink.load())
+        sink(buf);
+    else
+        fprintf(stderr, "%s\n", buf);
 }
+
+void setErrorSink(ErrorSink sink) { g_errorSink.store(sink); }
 
 std::string parseTag(const char *tag, const std::string &xml, size_t *offset)
 {

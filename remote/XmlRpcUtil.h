@@ -73,8 +73,12 @@ void setVerbosity(int level);
 
 // Trace line to stdout when level <= verbosity (cut at 1023 characters).
 void log(int level, const char *format, ...) __attribute__((format(printf, 2, 3)));
-// Error line, always written to stderr.
+// Error line, always written to stderr (or handed to the error sink).
 void error(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Receives each error line instead of stderr; null restores stderr. For
+// programs that report failures in their own words (orvane-ctl).
+using ErrorSink = void (*)(const char *line);
+void setErrorSink(ErrorSink sink);
 
 // Text between tag and its end tag; moves past the end tag. Empty (position
 // unchanged) when either is missing.
@@ -100,6 +104,24 @@ std::string getNextTag(XmlRpcScanner &xml, size_t *offset);
 std::string xmlEncode(const std::string &raw);
 void xmlEncode(const std::string &raw, std::string &out);
 std::string xmlDecode(const std::string &encoded);
+
+// Numbers are written and read as in the C locale whatever the process
+// locale is: while one of these lives, printf-style formatting on this
+// thread uses the C locale.
+class ClassicNumbers {
+public:
+    ClassicNumbers();
+    ~ClassicNumbers();
+    ClassicNumbers(const ClassicNumbers &) = delete;
+    ClassicNumbers &operator=(const ClassicNumbers &) = delete;
+
+private:
+    void *m_old;
+};
+
+// strtod's reading in the C locale (blanks, sign, digits with point and
+// exponent, 0x hexadecimal, inf, nan); false when no number starts the text.
+bool readDouble(const char *text, double &out);
 
 // "error N" for a socket error number.
 std::string socketError(int err);

@@ -322,6 +322,8 @@ void XmlRpcValue::write(std::string &out, int depth) const
         // "%f" of 1e300 is 300+ characters: size the text, never cut it.
         const char *fmt = doubleFormat().c_str();
         double d = std::get<double>(m_value);
+        // A point, never the user's decimal comma.
+        XmlRpcUtil::ClassicNumbers classic;
         char small[64];
         int n = snprintf(small, sizeof small, fmt, d);
         out += "<value><double>";
@@ -415,9 +417,8 @@ bool XmlRpcValue::read(XmlRpcScanner &xml, size_t *offset, int depth)
             m_value = v;
     } else if (typeTag == kDoubleTag) {
         if (textUpToTag(xml, offset, text)) {
-            char *end = nullptr;
-            double v = strtod(text.c_str(), &end);
-            ok = end != text.c_str();
+            double v = 0.0;
+            ok = XmlRpcUtil::readDouble(text.c_str(), v);
             if (ok)
                 m_value = v;
         }

@@ -3,14 +3,16 @@
 #include "KonaRaster.h"
 #include "OvBuiltins.h"
 #include "OvCore.h"
+#include "QiAscii.h"
 #include "QiLog.h"
 #include "SimBoards.h"
 #include "SimFrame.h"
 
+#include <charconv>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -41,8 +43,11 @@ const char kUsage[] =
     "\n"
     "The board starts as ORVANE_SIM_KONA says (videoformat=N,fbf=N; default\n"
     "1080p 60.00 level A, 10-bit YCbCr). The engine's log goes to standard output.\n"
-    "Exit status 1 for an unknown pattern, a video format the board does not\n"
-    "list, or a file that cannot be written; 2 for usage errors.\n";
+    "The data folder's ImageFiles are scanned by the engine itself, when the\n"
+    "image-file pattern registers, exactly as in the program.\n"
+    "Exit status 1 for a request without Pattern, an unknown pattern, a video\n"
+    "format the board does not list, or a file that cannot be written; 2 for\n"
+    "usage errors.\n";
 
 std::string programFolder()
 {
@@ -81,6 +86,9 @@ bool writeRaw(const std::string &path)
 
 int main(int argc, char **argv)
 {
+    // The user's locale, as the program has it through Qt: what the engine
+    // reads and writes must not depend on it.
+    std::setlocale(LC_ALL, "");
     std::vector<std::string> outputs;
     std::string dataDir;
     long repeat = 1;
@@ -93,8 +101,10 @@ int main(int argc, char **argv)
         } else if (a == "-o" && i + 1 < argc) {
             outputs.push_back(argv[++i]);
         } else if (a == "--repeat" && i + 1 < argc) {
-            repeat = strtol(argv[++i], nullptr, 10);
-            if (repeat < 1 || repeat > 100000) {
+            const char *n = argv[++i];
+            const char *end = n + std::strlen(n);
+            auto r = std::from_chars(n, end, repeat);
+            if (r.ec != std::errc() || r.ptr != end || repeat < 1 || repeat > 100000) {
                 fprintf(stderr, "orvane-render: --repeat wants a count from 1 to 100000\n");
                 return 2;
             }
@@ -123,15 +133,19 @@ int main(int argc, char **argv)
         fprintf(stderr, "orvane-render: the simulated Kona board did not initialise\n");
         return 1;
     }
+    // The engine scans the data folder's ImageFiles when the image-file
+    // pattern registers (as in the program); the tool does not scan it again.
     OvCore core;
     core.start(&raster, dataDir.c_str(), ovBuiltinRenderers());
-    std::string imageFolder = dataDir + "/ImageFiles";
-    core.scanFolder(imageFolder.c_str(), "", true);
 
     int status = 0;
     const char *pattern = nullptr;
     const char *format = nullptr;
-    if (request.get("Pattern", pattern)) {
+    if (!request.get("Pattern", pattern)) {
+        // Without a pattern nothing would be drawn: an empty frame is no result.
+        fprintf(stderr, "orvane-render: the request names no pattern (Pattern=NAME)\n");
+        status = 1;
+    } else {
         QiParams known;
         core.listPatterns(known);
         if (!core.findRenderer(pattern) && !known.has(pattern)) {
@@ -139,13 +153,14 @@ int main(int argc, char **argv)
             status = 1;
         }
     }
-    if (status == 0 && request.get("VideoFormat", format) && strcmp(format, "toggle") != 0) {
+    // "toggle" in any case steps to the next format, as the engine reads it.
+    if (status == 0 && request.get("VideoFormat", format) && !qiEqualsIgnoreCase(format, "toggle")) {
         std::vector<std::string> names;
         int32_t def;
         raster.getFormatList(names, def);
         bool found = false;
         for (const std::string &n : names)
-            found = found || strcasecmp(n.c_str(), format) == 0;
+            found = found || qiEqualsIgnoreCase(n, format);
         if (!found) {
             fprintf(stderr, "orvane-render: the board lists no video format '%s'\n", format);
             status = 1;

@@ -149,6 +149,7 @@ void SimDeckLinkBoard::resetLocked(bool present)
     m_haveOutput = false;
     m_sequence = 0;
     m_captureFolder = present ? simCaptureFolderFromEnvironment() : "";
+    m_captureError.clear();
     const char *env = present ? std::getenv("ORVANE_SIM_DECKLINK") : nullptr;
     if (env && *env) {
         std::string text = env;
@@ -296,6 +297,7 @@ void SimDeckLinkBoard::setCaptureFolder(const std::string &folder)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_captureFolder = folder;
+    m_captureError.clear();
 }
 
 void SimDeckLinkBoard::record(const std::string &call)
@@ -431,7 +433,7 @@ HRESULT SimDeckLinkBoard::display(int32_t width, int32_t height, int32_t rowByte
     m_output.sequence = ++m_sequence;
     m_haveOutput = true;
     if (!m_captureFolder.empty())
-        writeSimCapture(m_captureFolder, "decklink", m_output);
+        writeSimCaptureLogged(m_captureFolder, "decklink", m_output, m_captureError);
     return S_OK;
 }
 

@@ -110,6 +110,7 @@ private:
     bool m_haveOutput = false;
     uint64_t m_sequence = 0;
     std::string m_captureFolder;
+    std::string m_captureError; // the capture failure last logged
 };
 
 // Four-character text of a code, most significant first ("Hp60").

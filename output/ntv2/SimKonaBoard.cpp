@@ -118,6 +118,7 @@ void SimKonaBoard::resetLocked(bool present)
     m_haveOutput = false;
     m_sequence = 0;
     m_captureFolder = present ? simCaptureFolderFromEnvironment() : "";
+    m_captureError.clear();
 }
 
 bool SimKonaBoard::present() const
@@ -273,6 +274,7 @@ void SimKonaBoard::setCaptureFolder(const std::string &folder)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_captureFolder = folder;
+    m_captureError.clear();
 }
 
 void SimKonaBoard::record(const std::string &call)
@@ -416,7 +418,7 @@ bool SimKonaBoard::dmaWrite(uint32_t frame, const void *bytes, uint32_t count)
     m_haveOutput = true;
     if (!m_captureFolder.empty()) {
         m_output.bytes.swap(m_memory[frame]);
-        writeSimCapture(m_captureFolder, "kona", m_output);
+        writeSimCaptureLogged(m_captureFolder, "kona", m_output, m_captureError);
         m_output.bytes.swap(m_memory[frame]);
     }
     return true;

@@ -96,4 +96,5 @@ private:
     bool m_haveOutput = false;
     uint64_t m_sequence = 0;
     std::string m_captureFolder;
+    std::string m_captureError; // the capture failure last logged
 };

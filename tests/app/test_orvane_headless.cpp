@@ -213,3 +213,46 @@ TEST(OrvaneProcess, DataDirAndUserFoldersAreScannedWithTheUserPrefix)
         EXPECT_EQ(log.find(home + "/Documents"), std::string::npos);
     }
 }
+
+// The program takes the user's locale (Qt sets it from the environment);
+// numbers it reads and writes and the names it matches stay as in the C
+// locale: a decimal comma and Turkish case rules change nothing.
+TEST(OrvaneProcess, HeadlessUnderCommaDecimalAndTurkishLocales)
+{
+    for (const char *loc : {"de_DE.UTF-8", "tr_TR.UTF-8"}) {
+        SCOPED_TRACE(loc);
+        ASSERT_EQ(shell(std::string("LC_ALL=") + loc + " locale decimal_point 2>&1"), ",\n")
+            << loc << " is missing (scripts/setup-deps generates it)";
+        TempDir dir;
+        const int port = freePort(), disc = freePort();
+        Env env = quietEnv(dir);
+        env.set("LC_ALL", loc).set("LANG", loc);
+        Process gen({kOrvane, "--simulate", "kona", "--headless", "--port", std::to_string(port),
+                     "--discovery-port", std::to_string(disc)},
+                    env, dir.path + "/gen");
+        Capture c;
+        ASSERT_TRUE(waitCapture(dir.path, "kona", c, [](const Capture &k) { return k.sequence >= 1; }))
+            << gen.out() << gen.err();
+
+        // "FULLFIELD" (an I) matches "fullfield": the bars reach the bottom
+        // row. A double travels as 2.5 and is kept as "2.500000".
+        const std::string r = pyXmlRpc(port, "SetGen({'Pattern': 'COLORBARS', 'Style': 'FULLFIELD', "
+                                             "'Brightness': 75, 'Gamma': 2.5})");
+        EXPECT_TRUE(std::regex_match(r, std::regex("-?\\d+\\n"))) << r;
+        std::string why;
+        ASSERT_TRUE(waitCapture(dir.path, "kona", c, [](const Capture &k) {
+            return rowHasBars(k, k.height * 9 / 10);
+        })) << gen.out();
+        const std::string options = pyXmlRpc(port, "GetGenOptions()[-1]");
+        EXPECT_NE(options.find("'Gamma': '2.500000'"), std::string::npos) << options;
+        EXPECT_NE(options.find("'Style': 'FULLFIELD'"), std::string::npos) << options;
+
+        gen.signal(SIGTERM);
+        ASSERT_EQ(gen.wait(5s), 0) << gen.err();
+        const std::string log = gen.out();
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(log, m, std::regex("pattern rendered COLORBARS in time ([^\\n]*)\\n"))) << log;
+        EXPECT_TRUE(std::regex_match(m[1].str(), std::regex("[0-9]+(\\.[0-9]+)?(e-[0-9]+)?"))) << m[1];
+        EXPECT_EQ(log.find("unknown option: 'Style'"), std::string::npos) << log;
+    }
+}

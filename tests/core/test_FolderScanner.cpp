@@ -132,6 +132,39 @@ TEST(FolderScanner, ScanMakesOneAliasPerBaseName)
     swapLogOutput(std::move(old));
 }
 
+TEST(FolderScanner, ResolutionsBeyondTheSignedRangeAreRefused)
+{
+    auto old = swapLogOutput(std::make_unique<StdioOutput>(stdout, false, 1));
+    TempDir dir;
+    for (const char *f : {"Max-2147483647.png", "Big-2147483648.png", "Huge-99999999999.png", "Ok-1080.png"})
+        writePng(dir.path / f);
+    FakeRaster raster;
+    OvCore core;
+    core.start(&raster, nullptr, {makeImageFile});
+    FolderScanner scanner(&core, dir.path.string(), "");
+    scanner.scan(false);
+
+    // The largest signed resolution is written alike in every key.
+    QiParams max = scanner.aliasParams("Max");
+    EXPECT_EQ(value(max, "vres0"), "2147483647");
+    EXPECT_EQ(value(max, "nF2147483647"), "1");
+    EXPECT_EQ(value(max, "r2147483647-f0"), "Max-2147483647.png");
+    // Beyond it the file is skipped rather than written as -2147483648 in
+    // one key and 2147483648 in another.
+    EXPECT_TRUE(scanner.aliasParams("Big").empty());
+    EXPECT_TRUE(scanner.aliasParams("Huge").empty());
+    EXPECT_EQ(value(scanner.aliasParams("Ok"), "vres0"), "1080");
+    for (const std::string base : {"Max", "Ok"}) {
+        QiParams a = scanner.aliasParams(base);
+        int32_t vres = 0;
+        ASSERT_TRUE(a.getInt("vres0", vres));
+        EXPECT_TRUE(a.has("nF" + std::to_string(vres))) << base;
+        EXPECT_TRUE(a.has("r" + std::to_string(vres) + "-f0")) << base;
+    }
+    core.shutdown();
+    swapLogOutput(std::move(old));
+}
+
 // File names are bytes: one that is not clean text becomes no alias, so no
 // listing of the catalogue can turn ill-formed.
 TEST(FolderScanner, NamesThatAreNotCleanTextMakeNoAlias)

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <set>
 #include <utility>
@@ -435,4 +437,219 @@ TEST(QiImage, PatternFillsFollowTheirDefinitions)
                 }
         }
     }
+}
+
+namespace {
+
+// The primitives as defined, walked in full and clipped per pixel: the
+// pixels the clipped versions must reproduce.
+void refLine(QiImage &img, uint64_t word, int64_t a1, int64_t b1, int64_t a2, int64_t b2)
+{
+    int64_t dx = a2 - a1, dy = b2 - b1;
+    const int64_t step = (dx < 0) == (dy < 0) ? 1 : -1;
+    dx = std::abs(dx);
+    dy = std::abs(dy);
+    const bool reverse = dy >= dx;
+    if (reverse) {
+        std::swap(a1, b1);
+        std::swap(a2, b2);
+        std::swap(dx, dy);
+    }
+    auto plot = [&](int64_t u, int64_t v) {
+        const int64_t px = reverse ? v : u, py = reverse ? u : v;
+        if (px >= 0 && py >= 0 && px < img.width() && py < img.height())
+            img.setPixel(static_cast<int32_t>(px), static_cast<int32_t>(py), word);
+    };
+    int64_t x = a1 > a2 ? a2 : a1, y = a1 > a2 ? b2 : b1, x1 = a1 > a2 ? a1 : a2, y1 = a1 > a2 ? b1 : b2;
+    plot(x, y);
+    if (dx == 0)
+        return;
+    plot(x1, y1);
+    const int64_t xend = (dx - 1) / 4, left = (dx - 1) % 4, incr2 = 4 * dy - 2 * dx;
+    if (incr2 < 0) {
+        const int64_t c = 2 * dy, incr1 = 2 * c;
+        int64_t d = incr1 - dx;
+        for (int64_t i = 0; i < xend; ++i) {
+            ++x;
+            --x1;
+            if (d < 0) {
+                plot(x, y), plot(++x, y), plot(x1, y1), plot(--x1, y1);
+                d += incr1;
+            } else {
+                if (d < c)
+                    plot(x, y), plot(++x, y += step), plot(x1, y1), plot(--x1, y1 -= step);
+                else
+                    plot(x, y += step), plot(++x, y), plot(x1, y1 -= step), plot(--x1, y1);
+                d += incr2;
+            }
+        }
+        if (left) {
+            if (d < 0) {
+                plot(++x, y);
+                if (left > 1)
+                    plot(++x, y);
+                if (left > 2)
+                    plot(--x1, y1);
+            } else if (d < c) {
+                plot(++x, y);
+                if (left > 1)
+                    plot(++x, y += step);
+                if (left > 2)
+                    plot(--x1, y1);
+            } else {
+                plot(++x, y += step);
+                if (left > 1)
+                    plot(++x, y);
+                if (left > 2)
+                    plot(--x1, y1 -= step);
+            }
+        }
+    } else {
+        const int64_t c = 2 * (dy - dx), incr1 = 2 * c;
+        int64_t d = incr1 + dx;
+        for (int64_t i = 0; i < xend; ++i) {
+            ++x;
+            --x1;
+            if (d > 0) {
+                plot(x, y += step), plot(++x, y += step), plot(x1, y1 -= step), plot(--x1, y1 -= step);
+                d += incr1;
+            } else {
+                if (d < c)
+                    plot(x, y), plot(++x, y += step), plot(x1, y1), plot(--x1, y1 -= step);
+                else
+                    plot(x, y += step), plot(++x, y), plot(x1, y1 -= step), plot(--x1, y1);
+                d += incr2;
+            }
+        }
+        if (left) {
+            if (d > 0) {
+                plot(++x, y += step);
+                if (left > 1)
+                    plot(++x, y += step);
+                if (left > 2)
+                    plot(--x1, y1 -= step);
+            } else if (d < c) {
+                plot(++x, y);
+                if (left > 1)
+                    plot(++x, y += step);
+                if (left > 2)
+                    plot(--x1, y1);
+            } else {
+                plot(++x, y += step);
+                if (left > 1)
+                    plot(++x, y);
+                if (left > 2)
+                    plot(--x1, d > c ? (y1 -= step) : y1);
+            }
+        }
+    }
+}
+
+void refCircle(QiImage &img, uint64_t word, int64_t cx, int64_t cy, int64_t r)
+{
+    auto plot = [&](int64_t px, int64_t py) {
+        if (px >= 0 && py >= 0 && px < img.width() && py < img.height())
+            img.setPixel(static_cast<int32_t>(px), static_cast<int32_t>(py), word);
+    };
+    auto plot8 = [&](int64_t x, int64_t y) {
+        plot(cx + x, cy + y), plot(cx - x, cy + y), plot(cx + x, cy - y), plot(cx - x, cy - y);
+        plot(cx + y, cy + x), plot(cx - y, cy + x), plot(cx + y, cy - x), plot(cx - y, cy - x);
+    };
+    int64_t x = 0, y = r, d = (5 - 4 * r) / 4;
+    plot8(x, y);
+    while (y > x) {
+        if (d < 0) {
+            d += 2 * x + 3;
+        } else {
+            d += 2 * (x - y) + 5;
+            --y;
+        }
+        ++x;
+        plot8(x, y);
+    }
+}
+
+double secondsOf(const std::function<void()> &f)
+{
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+} // namespace
+
+// drawLine and drawCircle walk only what can land in the image, yet set
+// exactly the pixels of the full walk: lines and circles inside, across
+// the edges, far outside, and with lengths and radii in the hundreds of
+// thousands.
+TEST(QiImage, ClippedLinesAndCirclesSetTheDefinedPixels)
+{
+    std::mt19937_64 rng(17);
+    auto coord = [&](int64_t spread) { return static_cast<int32_t>(static_cast<int64_t>(rng() % (2 * spread + 1)) - spread); };
+    for (int n = 0; n < 6000; ++n) {
+        const int32_t w = 1 + static_cast<int32_t>(rng() % 90), h = 1 + static_cast<int32_t>(rng() % 70);
+        const int64_t spread = n < 3000 ? 120 : n < 5900 ? 3000 : 300000;
+        const int32_t x0 = coord(spread), y0 = coord(spread), x1 = coord(spread), y1 = coord(spread);
+        QiImage got(w, h, 10), want(w, h, 10);
+        got.drawLine(5, x0, y0, x1, y1);
+        refLine(want, 5, x0, y0, x1, y1);
+        ASSERT_TRUE(same(got, want)) << w << "x" << h << ": " << x0 << "," << y0 << " " << x1 << "," << y1;
+    }
+    // Lines along an edge, through a corner, and with steep and shallow
+    // slopes whose walk crosses the image only far from either end.
+    for (int n = 0; n < 2000; ++n) {
+        const int32_t w = 64, h = 48;
+        const int64_t far = 1 + static_cast<int64_t>(rng() % 200000);
+        const int32_t x0 = static_cast<int32_t>(-far), y0 = coord(60), x1 = static_cast<int32_t>(w + far),
+                      y1 = coord(60);
+        QiImage got(w, h, 10), want(w, h, 10);
+        const bool vertical = n % 2;
+        if (vertical) {
+            got.drawLine(5, y0, x0, y1, x1);
+            refLine(want, 5, y0, x0, y1, x1);
+        } else {
+            got.drawLine(5, x0, y0, x1, y1);
+            refLine(want, 5, x0, y0, x1, y1);
+        }
+        ASSERT_TRUE(same(got, want)) << x0 << "," << y0 << " " << x1 << "," << y1 << " vertical " << vertical;
+    }
+    for (int n = 0; n < 3000; ++n) {
+        const int32_t w = 1 + static_cast<int32_t>(rng() % 80), h = 1 + static_cast<int32_t>(rng() % 60);
+        const int64_t spread = n < 1500 ? 100 : n < 2950 ? 5000 : 400000;
+        const int32_t cx = coord(spread), cy = coord(spread);
+        // Radii near the distance to the image, so the arc crosses it.
+        const int64_t reach = std::max<int64_t>(std::abs(cx), std::abs(cy));
+        const int32_t r = static_cast<int32_t>(n % 3 == 0 ? static_cast<int64_t>(rng() % (2 * spread + 1))
+                                                          : reach + static_cast<int64_t>(rng() % 120) - 60);
+        QiImage got(w, h, 10), want(w, h, 10);
+        got.drawCircle(5, cx, cy, r);
+        refCircle(want, 5, cx, cy, r);
+        ASSERT_TRUE(same(got, want)) << w << "x" << h << ": " << cx << "," << cy << " r " << r;
+    }
+}
+
+// A shape of any size costs what the image holds: a radius of 2e9 on a
+// 100 x 100 image (9 s when every step of the arc was walked) and lines
+// from one end of the coordinate range to the other.
+TEST(QiImage, HugeShapesCostWhatTheImageHolds)
+{
+    QiImage img(100, 100, 10);
+    const double circle = secondsOf([&] {
+        img.drawCircle(1, 50, 50, 2000000000);
+        img.drawCircle(2, -1999999950, 50, 2000000000);
+        img.drawCircle(3, 50, 2147483647, 2147483647);
+    });
+    EXPECT_LT(circle, 0.25) << "three huge circles took " << circle << " s";
+    // The arc through the image is there: (-1999999950 + 2e9, 50) = (50, 50).
+    EXPECT_EQ(img.pixel(50, 50), 2u);
+    const double lines = secondsOf([&] {
+        img.drawLine(4, INT32_MIN, 0, INT32_MAX, 99);
+        img.drawLine(5, 0, INT32_MIN, 99, INT32_MAX);
+        img.drawLine(6, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX);
+        img.drawLine(7, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MIN);
+    });
+    EXPECT_LT(lines, 0.25) << "four lines across the range took " << lines << " s";
+    EXPECT_EQ(img.pixel(50, 50), 6u) << "the diagonal of the range crosses (50, 50)";
+    EXPECT_EQ(img.pixel(0, 0), 6u);
+    EXPECT_EQ(img.pixel(99, 99), 6u);
 }

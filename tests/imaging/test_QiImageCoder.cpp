@@ -34,8 +34,10 @@ void comps(const QiImage &img, int x, int y, const Overrides &o, int outBits, in
     const uint64_t w = img.pixel(x, y), m = (1ull << n) - 1;
     for (int c = 0; c < 3; ++c) {
         int64_t val = static_cast<int64_t>((w >> ((2 - c) * n)) & m);
+        // An override is an 8-bit level, scaled to the image's depth.
         if (o.flags & (1 << c))
-            val = o.c[c] & static_cast<int>(m);
+            val = (n >= 8 ? static_cast<int64_t>(o.c[c] & 255) << (n - 8) : (o.c[c] & 255) >> (8 - n)) &
+                  static_cast<int64_t>(m);
         v[c] = static_cast<int>(n >= outBits ? val >> (n - outBits) : val << (outBits - n));
     }
 }
@@ -55,10 +57,11 @@ void refPair(const int p0[3], const int p1[3], int enc, bool tenBit, bool exact,
         double r1 = (p1[0] - 64) / 876.0, g1 = (p1[1] - 64) / 876.0, b1 = (p1[2] - 64) / 876.0;
         double y1 = k[0] * r1 + k[1] * g1 + k[2] * b1;
         double cb = (b - y) * k[3], cr = (r - y) * k[4];
-        out[0] = static_cast<int>(y * 876 + 64 + 0.5) & 1023;
-        out[1] = static_cast<int>(cb * 896 + 512 + 0.5) & 1023;
-        out[2] = static_cast<int>(y1 * 876 + 64 + 0.5) & 1023;
-        out[3] = static_cast<int>(cr * 896 + 512 + 0.5) & 1023;
+        auto held = [](double v) { return std::min(std::max(static_cast<int>(v), 0), 1023); };
+        out[0] = held(y * 876 + 64 + 0.5);
+        out[1] = held(cb * 896 + 512 + 0.5);
+        out[2] = held(y1 * 876 + 64 + 0.5);
+        out[3] = held(cr * 896 + 512 + 0.5);
         return;
     }
     const double *m = kM[enc];
@@ -502,6 +505,78 @@ TEST(QiImageCoder, VectorKernelsMatchDefinitionAtEveryLevel)
                     ASSERT_EQ(ycc8(coder, kYuy2, 2), refYcc8(img, kYuy2, 2, o)) << level;
                 }
             }
+    }
+    qiYccSimdLimit(2);
+}
+
+// Mute and gating constants are 8-bit levels: on a 10-bit image the mute's
+// 70 is 280 (25 % video grey, 70 again on 8-bit output), and a gating 255
+// is full scale, not 63 on 8-bit output.
+TEST(QiImageCoder, OverrideLevelsScaleToTheImageDepth)
+{
+    const int best = qiYccSimdLevel();
+    for (int level = 0; level <= best; ++level) {
+        qiYccSimdLimit(level);
+        for (int bits : {8, 10, 12}) {
+            QiImage img(96, 2, bits);
+            noise(img, 77);
+            QiImageCoder coder(&img);
+            coder.setOverrides(7, 70, 70, 70);
+            const int grey10 = 70 << 2;
+            std::vector<uint8_t> argb(96 * 4 * 2), r210(96 * 4 * 2);
+            ASSERT_TRUE(coder.encodeRgb32(argb.data(), 1, 2, 3, 0));
+            ASSERT_TRUE(coder.encodeRgb10(r210.data(), 2, 0, false));
+            for (size_t i = 0; i < argb.size(); ++i)
+                ASSERT_EQ(argb[i], i % 4 == 0 ? 255 : 70) << "bits " << bits << " byte " << i;
+            const uint32_t w = uint32_t(r210[0]) << 24 | r210[1] << 16 | r210[2] << 8 | r210[3];
+            EXPECT_EQ(w, 0xC0000000u | uint32_t(grey10) << 20 | grey10 << 10 | grey10) << bits;
+            for (bool exact : {false, true}) {
+                auto b = v210(coder, exact, 2);
+                for (size_t group = 0; group < 16; ++group)
+                    for (int s = 0; s < 12; ++s)
+                        ASSERT_EQ(v210Sample(b, group, s), s % 2 ? grey10 : 512)
+                            << "level " << level << " bits " << bits << " exact " << exact << " sample " << s;
+            }
+            auto u = ycc8(coder, kUyvy, 2);
+            for (size_t i = 0; i < u.size(); ++i)
+                ASSERT_EQ(u[i], i % 2 ? 70 : 128) << "level " << level << " bits " << bits;
+
+            // Gating red at 255, the rest of the picture black.
+            img.fill(0);
+            coder.setOverrides(1, 255, 0, 0);
+            ASSERT_TRUE(coder.encodeRgb32(argb.data(), 1, 2, 3, 0));
+            EXPECT_EQ(argb[1], 255) << bits;
+            EXPECT_EQ(argb[2], 0) << bits;
+            ASSERT_TRUE(coder.encodeRgb10(r210.data(), 2, 0, false));
+            EXPECT_EQ(r210[0], 0xC0 | 0x3F) << "red field 1020 at 10 bits: " << bits;
+        }
+    }
+    qiYccSimdLimit(2);
+}
+
+// The formula path holds its codes to 0..1023 as the matrix path does:
+// super-white yellow has a chroma below 0, not a wrapped 1014.
+TEST(QiImageCoder, ExactV210ClampsOutOfRangeChroma)
+{
+    const int best = qiYccSimdLevel();
+    for (int level = 0; level <= best; ++level) {
+        qiYccSimdLimit(level);
+        QiImage img(96, 2, 10);
+        img.fill(img.pack(1023, 1023, 0));
+        img.row(1)[0] = img.row(1)[1] = img.pack(0, 1023, 1023); // cyan: Cr below 0
+        img.row(1)[2] = img.row(1)[3] = img.pack(0, 0, 1023);    // blue: Cb above 1023
+        QiImageCoder coder(&img);
+        for (int enc : {0, 2, 4}) {
+            auto exact = v210(coder, true, enc), matrix = v210(coder, false, enc);
+            EXPECT_EQ(v210Sample(exact, 0, 0), 0) << "Cb, level " << level << " enc " << enc;
+            EXPECT_EQ(v210Sample(matrix, 0, 0), 0) << "Cb, level " << level << " enc " << enc;
+            for (int s : {0, 4, 8})
+                ASSERT_EQ(v210Sample(exact, 5, s), 0) << "Cb of every pair, level " << level << " enc " << enc;
+            const size_t row1 = QiImageCoder::v210Stride(96) / 16;
+            EXPECT_EQ(v210Sample(exact, row1, 2), 0) << "Cr of cyan, level " << level << " enc " << enc;
+            EXPECT_EQ(v210Sample(exact, row1, 4), 1023) << "Cb of blue, level " << level << " enc " << enc;
+            EXPECT_EQ(v210Sample(matrix, row1, 4), 1023) << "Cb of blue, level " << level << " enc " << enc;
+        }
     }
     qiYccSimdLimit(2);
 }

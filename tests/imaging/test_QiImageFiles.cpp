@@ -492,19 +492,37 @@ TEST(QiImageFiles, RawLayoutsFromTheSidecar)
     ASSERT_TRUE(rgb32);
     EXPECT_EQ(rgb32->pixel(1, 0), rgbAt(8, 6, 5, 4));
 
-    // Running out of data stops quietly; the rest stays zero.
+    // The picture must be in the data: one byte short is refused, and more
+    // bytes than it needs are ignored.
     info.width = 2;
     info.height = 2;
     info.fourCC = "RGB24";
-    auto cut = decodeRaw(bgr.data(), 7, info, 8);
-    ASSERT_TRUE(cut);
-    EXPECT_EQ(cut->pixel(1, 0), rgbAt(8, 6, 5, 4));
-    EXPECT_EQ(cut->pixel(0, 1), 0u);
-    EXPECT_EQ(cut->pixel(1, 1), 0u);
+    {
+        LogCapture shortLog;
+        EXPECT_FALSE(decodeRaw(bgr.data(), 7, info, 8));
+        std::vector<uint8_t> twelve(12, 9), longer(13, 9);
+        EXPECT_FALSE(decodeRaw(twelve.data(), 11, info, 8));
+        EXPECT_TRUE(decodeRaw(twelve.data(), 12, info, 8));
+        EXPECT_TRUE(decodeRaw(longer.data(), 13, info, 8));
+        EXPECT_NE(shortLog.text.find("Warning: QiImage::decodeRaw: 7 bytes hold no 2x2 RGB24 picture (12 bytes)\n"),
+                  std::string::npos)
+            << shortLog.text;
+    }
+    info.width = 3;
+    info.height = 2;
+    info.fourCC = "UYVY";
+    std::vector<uint8_t> pairs(16, 7);
+    EXPECT_FALSE(decodeRaw(pairs.data(), 15, info, 8)) << "odd widths take whole pairs: 8 bytes a row";
+    EXPECT_TRUE(decodeRaw(pairs.data(), 16, info, 8));
 
-    // AYUV is accepted without a byte layout; anything else is refused.
+    // AYUV (four bytes a pixel) is accepted without a byte layout; anything
+    // else is refused.
+    info.width = 2;
+    info.height = 2;
     info.fourCC = "AYUV";
-    auto ayuv = decodeRaw(bgr.data(), bgr.size(), info, 8);
+    std::vector<uint8_t> ayuvBytes(16, 5);
+    EXPECT_FALSE(decodeRaw(ayuvBytes.data(), 15, info, 8));
+    auto ayuv = decodeRaw(ayuvBytes.data(), ayuvBytes.size(), info, 8);
     ASSERT_TRUE(ayuv);
     EXPECT_EQ(ayuv->pixel(1, 1), 0u);
     LogCapture log;
@@ -583,8 +601,12 @@ TEST(QiImageFiles, ImageInfoReadsHeadersOnly)
     EXPECT_FALSE(imageInfo(dir / "d.jpg", w, h, ycbcr));
     EXPECT_TRUE(loadImage(dir / "d", 8));
 
-    writeBytes(dir / "e.raw", {});
+    // A raw file must hold its picture; the probe knows the file's length
+    // though it reads only the start.
+    writeBytes(dir / "e.raw", std::vector<uint8_t>(720 * 486 * 3 - 1));
     writeText(dir / "e.raw_data", "[RawData]\nWidth=720\nHeight=486\nFourCC=RGB24\n");
+    EXPECT_FALSE(imageInfo(dir / "e.raw", w, h, ycbcr));
+    writeBytes(dir / "e.raw", std::vector<uint8_t>(720 * 486 * 3));
     ycbcr = true;
     EXPECT_TRUE(imageInfo(dir / "e.raw", w, h, ycbcr));
     EXPECT_EQ(w, 720);

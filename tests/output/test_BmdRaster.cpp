@@ -253,12 +253,25 @@ TEST(BmdRaster, DefaultModeFollowsTheDriver)
     int32_t def = -1;
     raster.getFormatList(names, def);
     EXPECT_EQ(def, 0);
-    LogCapture log;
-    EXPECT_FALSE(raster.rerenderP());
-    EXPECT_EQ(log.count("BmdRaster::rerenderP: newDefMode is ntsc\n"), 1);
-    EXPECT_EQ(board().enabledMode(), 0u);
-    EXPECT_EQ(raster.bmdOutput()->frame, nullptr);
+    EXPECT_EQ(board().enabledMode(), 0u) << "init enables nothing";
     EXPECT_FALSE(raster.render(0, false));
+
+    // A default at index 0 is adopted like any other: nothing was enabled.
+    LogCapture log;
+    EXPECT_TRUE(raster.rerenderP());
+    EXPECT_EQ(log.count("BmdRaster::rerenderP: newDefMode is ntsc\n"), 1);
+    EXPECT_EQ(board().enabledMode(), bmdFourCC("ntsc"));
+    EXPECT_EQ(raster.currentFormat(), "NTSC");
+    EXPECT_EQ(raster.height(), 486);
+    EXPECT_NE(raster.bmdOutput()->frame, nullptr);
+    EXPECT_FALSE(raster.rerenderP()) << "an unchanged default is not adopted again";
+
+    // A selection stays, however often the unchanged default is read.
+    ASSERT_TRUE(raster.setRasterFormat("PAL"));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_FALSE(raster.rerenderP()) << i;
+    EXPECT_EQ(board().enabledMode(), bmdFourCC("pal "));
+    EXPECT_EQ(raster.currentFormat(), "PAL");
 
     // The driver's control panel picks another default: it is selected.
     board().setDefaultMode(bmdFourCC("Hp50"));
@@ -267,11 +280,73 @@ TEST(BmdRaster, DefaultModeFollowsTheDriver)
     EXPECT_EQ(raster.currentFormat(), "HD 1080p 50");
     EXPECT_EQ(raster.height(), 1080);
     EXPECT_FALSE(raster.rerenderP());
+    // Back to a default that is already on the output: nothing to do.
+    ASSERT_TRUE(raster.setRasterFormat("PAL"));
+    board().setDefaultMode(bmdFourCC("pal "));
+    EXPECT_FALSE(raster.rerenderP());
+    EXPECT_EQ(raster.currentFormat(), "PAL");
 
     board().setDefaultModeReadFails(true);
     log.clear();
     EXPECT_FALSE(raster.rerenderP());
     EXPECT_EQ(log.count("BmdRaster::rerenderP: getDefMode failed (wtf)\n"), 1);
+    SimBoards::selectNone();
+}
+
+namespace {
+
+// A raster whose image allocation can be made to fail.
+class StarvedBmdRaster : public BmdRaster {
+public:
+    bool starved = false;
+
+protected:
+    bool resizeImage(int32_t width, int32_t height) override
+    {
+        return !starved && BmdRaster::resizeImage(width, height);
+    }
+};
+
+} // namespace
+
+TEST(BmdRaster, FailedImageAllocationLeavesNoFrameOfAnotherSize)
+{
+    SimBoards::selectDeckLink();
+    testing::internal::CaptureStderr();
+    StarvedBmdRaster raster;
+    ASSERT_TRUE(raster.init());
+    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(raster.setRasterFormat("HD 1080p 25"));
+    raster.fill(raster.pack(940, 940, 940));
+    ASSERT_TRUE(raster.render(0, false));
+    ASSERT_TRUE(raster.present(-1));
+
+    // Shrinking to 576 lines: the frame is made, the image is not.
+    LogCapture log;
+    raster.starved = true;
+    EXPECT_TRUE(raster.setRasterFormat("PAL")) << "the mode itself is enabled";
+    EXPECT_EQ(board().enabledMode(), bmdFourCC("pal "));
+    EXPECT_EQ(raster.height(), 1080) << "the image keeps its size";
+    EXPECT_EQ(raster.bmdOutput()->frame, nullptr) << "and no frame of 576 lines stays with it";
+    EXPECT_EQ(raster.bmdOutput()->frameBytes, nullptr);
+    EXPECT_EQ(log.count("BmdRaster::resize: no memory for a 720x576 image\n"), 1);
+    // Nothing is packed or copied until a resize succeeds.
+    EXPECT_FALSE(raster.render(0, false));
+    raster.present(-1);
+    EXPECT_FALSE(raster.outputBuffer(0));
+    EXPECT_EQ(board().sequence(), 1u);
+
+    raster.starved = false;
+    ASSERT_TRUE(raster.setRasterFormat("HD 1080p 25"));
+    ASSERT_TRUE(raster.setRasterFormat("PAL"));
+    EXPECT_EQ(raster.height(), 576);
+    raster.fill(raster.pack(64, 64, 64));
+    ASSERT_TRUE(raster.render(0, false));
+    ASSERT_TRUE(raster.present(-1));
+    SimFrame frame;
+    ASSERT_TRUE(board().outputFrame(frame));
+    EXPECT_EQ(frame.height, 576);
+    EXPECT_EQ(frame.bytes.size(), static_cast<size_t>(frame.rowBytes) * 576);
     SimBoards::selectNone();
 }
 

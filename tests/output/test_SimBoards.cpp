@@ -189,6 +189,68 @@ TEST(SimBoards, CaptureFilesFollowEveryOutputFrame)
     EXPECT_FALSE(SimBoards::outputFrame(out));
 }
 
+TEST(SimBoards, CaptureWriteFailuresAreLoggedOnceEach)
+{
+    TempFolder folder;
+    ASSERT_FALSE(folder.path().empty());
+    const std::string missing = folder.path() + "/gone";
+    ScopedEnv capture("ORVANE_SIM_CAPTURE", missing.c_str());
+    ScopedEnv env("ORVANE_SIM_KONA", "videoformat=4,fbf=0");
+    LogCapture log;
+    SimBoards::selectKona();
+    CNTV2Card card;
+    ASSERT_TRUE(card.Open(0));
+    ULWord frame = 99;
+    ASSERT_TRUE(card.GetOutputFrame(NTV2_CHANNEL1, frame));
+    std::vector<ULWord> words(3456 * 720 / 4, 0x11111111);
+    auto output = [&](int frames) {
+        for (int i = 0; i < frames; ++i)
+            ASSERT_TRUE(card.DMAWriteFrame(frame, words.data(), 3456 * 720));
+    };
+
+    // The folder is missing: said once, not once per frame.
+    output(5);
+    // (The reason is the system's text, in the user's language.)
+    EXPECT_EQ(log.count("Warning: kona: cannot write the capture of frame 1: " + missing + "/kona-out.raw.tmp: "), 1)
+        << log.text();
+    EXPECT_EQ(log.count("cannot write the capture"), 1);
+
+    // Once it exists, frames are written again.
+    std::filesystem::create_directory(missing);
+    output(1);
+    EXPECT_NE(readFile(missing + "/kona-out.json").find("\"sequence\": 6"), std::string::npos);
+    EXPECT_EQ(log.count("cannot write the capture"), 1);
+
+    // A new failure after a success is said again: here the frame's name is
+    // taken by a folder, so the rename fails.
+    std::filesystem::remove(missing + "/kona-out.raw");
+    std::filesystem::create_directory(missing + "/kona-out.raw");
+    std::filesystem::create_directory(missing + "/kona-out.raw/keep");
+    output(3);
+    EXPECT_EQ(log.count("cannot write the capture"), 2) << log.text();
+    EXPECT_EQ(log.count("Warning: kona: cannot write the capture of frame 7: " + missing + "/kona-out.raw: "), 1)
+        << log.text();
+    // No temporary file stays behind.
+    EXPECT_FALSE(std::filesystem::exists(missing + "/kona-out.raw.tmp"));
+
+    // The DeckLink board says it the same way.
+    SimBoards::selectNone();
+    log.clear();
+    SimBoards::selectDeckLink();
+    SimDeckLinkBoard &bmd = SimDeckLinkBoard::instance();
+    bmd.setCaptureFolder(folder.path() + "/also-gone");
+    ASSERT_EQ(bmd.enable(bmdFourCC("pal "), 0), S_OK);
+    std::vector<uint8_t> bytes(1920 * 576, 0x40);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(bmd.display(720, 576, 1920, bmdFormat10BitYUV, bytes.data()), S_OK);
+    EXPECT_EQ(log.count("Warning: decklink: cannot write the capture of frame 1: " + folder.path() +
+                        "/also-gone/decklink-out.raw.tmp: "),
+              1)
+        << log.text();
+    EXPECT_EQ(log.count("cannot write the capture"), 1);
+    SimBoards::selectNone();
+}
+
 TEST(SimBoards, KonaNamesTheLevelBFormatFromItsPayload)
 {
     SimBoards::selectKona();

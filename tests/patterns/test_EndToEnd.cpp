@@ -7,6 +7,7 @@
 #include "QiLog.h"
 #include "QiSignalDecoder.h"
 #include "SimBoards.h"
+#include "SimDeckLinkBoard.h"
 #include "SimKonaBoard.h"
 #include "StdioOutput.h"
 
@@ -103,5 +104,136 @@ TEST_F(Quiet, DeckLinkOutputCarriesTheBarsInEveryPixelFormat)
         // Before the render thread exists the main thread may set it up.
         raster.setOutputPixelFormat(f.generic);
         checkBars(raster, f.layout);
+    }
+}
+
+namespace {
+
+// Posts a request and returns once it has been processed.
+void postDone(OvCore &core, const QiParams &p)
+{
+    int32_t id = core.post(p);
+    bool result;
+    core.waitTransaction(id, result); // false only when already done
+}
+
+QiParams request(std::initializer_list<std::pair<const char *, const char *>> entries)
+{
+    QiParams p;
+    for (const auto &e : entries)
+        p.set(e.first, e.second);
+    return p;
+}
+
+} // namespace
+
+// A format selected on a DeckLink card stays through any number of
+// requests; the driver's default is adopted again only when it changes.
+TEST_F(Quiet, DeckLinkSelectionPersistsUntilTheDriverDefaultChanges)
+{
+    SimBoards::selectDeckLink();
+    SimDeckLinkBoard &board = SimDeckLinkBoard::instance();
+    BmdRaster raster;
+    ASSERT_TRUE(raster.init());
+    OvCore core;
+    core.start(&raster, nullptr, ovBuiltinRenderers());
+    auto shown = [&](int width, int height, const char *format, const char *what) {
+        SimFrame frame;
+        ASSERT_TRUE(SimBoards::outputFrame(frame)) << what;
+        EXPECT_EQ(frame.width, width) << what;
+        EXPECT_EQ(frame.height, height) << what;
+        EXPECT_EQ(frame.videoFormat, format) << what;
+        QiParams values;
+        core.getGenValues(values);
+        const char *vf = nullptr;
+        ASSERT_TRUE(values.get("VideoFormat", vf));
+        EXPECT_STREQ(vf, format) << what;
+    };
+
+    postDone(core, request({{"Pattern", "Colorbars"}}));
+    shown(1920, 1080, "HD 1080p 60", "the driver's default at start");
+
+    postDone(core, request({{"VideoFormat", "PAL"}}));
+    shown(720, 576, "PAL", "selected");
+    for (auto &r : {request({{"Pattern", "Colorbars"}}), request({{"Pattern", "fullfield"}}),
+                    request({{"Pattern", "Colorbars"}, {"Style", "fullfield"}}), request({{"Brightness", "50"}}),
+                    request({{"Pattern", "Colorbars"}})}) {
+        const uint64_t before = board.sequence();
+        postDone(core, r);
+        EXPECT_GT(board.sequence(), before);
+        shown(720, 576, "PAL", "after a pattern-only request");
+    }
+    EXPECT_EQ(board.enabledMode(), bmdFourCC("pal "));
+
+    // Someone picks another default in the card's control panel.
+    board.setDefaultMode(bmdFourCC("Hp50"));
+    postDone(core, request({{"Pattern", "Colorbars"}}));
+    shown(1920, 1080, "HD 1080p 50", "the new default");
+    postDone(core, request({{"Pattern", "fullfield"}}));
+    shown(1920, 1080, "HD 1080p 50", "and it stays");
+    // A later selection again persists.
+    postDone(core, request({{"VideoFormat", "720p 59.94"}}));
+    postDone(core, request({{"Pattern", "Colorbars"}}));
+    shown(1280, 720, "720p 59.94", "selected again");
+    core.shutdown();
+}
+
+// The video mute is a flat 25 % grey: Y 280 (chroma 512) on the 10-bit
+// 4:2:2 output of the 10-bit raster, 70 on its 8-bit RGB output. A gating
+// colour of 255 is full scale on 8-bit output.
+TEST_F(Quiet, VideoMuteAndGatingShowTheirLevelsAtTheOutputDepth)
+{
+    struct Output {
+        uint32_t fbf;
+        const char *layout;
+    };
+    for (const Output &o : {Output{0, "v210"}, Output{2, "bgra"}}) {
+        SimBoards::selectKona();
+        for (uint32_t ch = 0; ch < SimKonaBoard::kChannels; ++ch)
+            SimKonaBoard::instance().setFrameBufferFormat(ch, o.fbf);
+        KonaRaster raster;
+        ASSERT_TRUE(raster.init());
+        ASSERT_EQ(raster.bits(), 10);
+        OvCore core;
+        core.start(&raster, nullptr, ovBuiltinRenderers());
+        auto decoded = [&](QiDecodedSignal &dec) {
+            SimFrame frame;
+            ASSERT_TRUE(SimBoards::outputFrame(frame));
+            ASSERT_EQ(frame.layout, o.layout);
+            QiSignalLayout layout;
+            ASSERT_TRUE(qiSignalLayoutFromName(frame.layout, layout));
+            ASSERT_TRUE(qiDecodeSignal(layout, frame.bytes.data(), frame.bytes.size(), frame.width, frame.height,
+                                       frame.rowBytes, dec));
+        };
+        postDone(core, request({{"Pattern", "Colorbars"}}));
+        postDone(core, request({{"VideoMute", "true"}}));
+        QiDecodedSignal dec;
+        decoded(dec);
+        for (int y : {0, dec.height / 2, dec.height - 1})
+            for (int x : {0, dec.width / 3, dec.width - 2}) {
+                const size_t at = static_cast<size_t>(y) * static_cast<size_t>(dec.width) + static_cast<size_t>(x);
+                const size_t c = static_cast<size_t>(y) * static_cast<size_t>(dec.chromaWidth()) +
+                                 static_cast<size_t>(x / 2);
+                if (dec.ycbcr) {
+                    EXPECT_EQ(dec.c0[at], 280u) << o.layout << " " << x << "," << y;
+                    EXPECT_EQ(dec.c1[c], 512u) << o.layout << " " << x << "," << y;
+                    EXPECT_EQ(dec.c2[c], 512u) << o.layout << " " << x << "," << y;
+                } else {
+                    EXPECT_EQ(dec.c0[at], 70u) << o.layout << " " << x << "," << y;
+                    EXPECT_EQ(dec.c1[at], 70u) << o.layout << " " << x << "," << y;
+                    EXPECT_EQ(dec.c2[at], 70u) << o.layout << " " << x << "," << y;
+                }
+            }
+        if (!dec.ycbcr) {
+            postDone(core, request({{"VideoMute", "false"},
+                                    {"GateRed", "true"},
+                                    {"GatingColor_Red", "255"},
+                                    {"GatingColor_Green", "0"},
+                                    {"GatingColor_Blue", "0"}}));
+            decoded(dec);
+            for (int x : {0, dec.width / 2, dec.width - 1})
+                EXPECT_EQ(dec.c0[static_cast<size_t>(x)], 255u) << x;
+        }
+        core.shutdown();
     }
 }

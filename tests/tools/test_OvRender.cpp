@@ -115,3 +115,89 @@ TEST(OvRender, BoardStartingStateFollowsTheEnvironmentAndRepeatRendersAgain)
     EXPECT_EQ(px[2], 180);
     EXPECT_EQ(px[3], 255);
 }
+
+TEST(OvRender, ARequestWithoutPatternIsAFailureNotAnEmptyFrame)
+{
+    TempDir dir;
+    fs::path ovi = dir.path / "none.ovi";
+    Outcome r = run("-o " + ovi.string() + " 'VideoFormat=720p 59.94' OutputTitling=true");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("orvane-render: the request names no pattern"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(ovi)) << "nothing is written";
+    Outcome empty = run("");
+    EXPECT_EQ(empty.status, 1) << empty.out;
+}
+
+TEST(OvRender, ToggleInAnyCaseStepsToTheNextFormat)
+{
+    TempDir dir;
+    for (const char *toggle : {"toggle", "TOGGLE", "Toggle"}) {
+        fs::path raw = dir.path / (std::string(toggle) + ".raw");
+        Outcome r = run("-o " + raw.string() + " Pattern=Colorbars VideoFormat=" + toggle);
+        ASSERT_EQ(r.status, 0) << toggle << "\n" << r.out;
+        const std::string json = slurp(dir.path / (std::string(toggle) + ".json"));
+        // The board starts at 1080p 60.00 level A; the next listed format.
+        EXPECT_NE(json.find("\"videoFormat\": \"1080p 50.00 (SDI-3Gb)\""), std::string::npos) << toggle << json;
+    }
+    Outcome lower = run("Pattern=Colorbars 'VideoFormat=720P 59.94'");
+    EXPECT_EQ(lower.status, 0) << "format names match ignoring case, as the engine matches them\n" << lower.out;
+}
+
+TEST(OvRender, TheImageFolderIsScannedOnceAtMost)
+{
+    TempDir dir;
+    fs::create_directories(dir.path / "ImageFiles");
+    {
+        QiImage img(4, 2, 8);
+        img.fill(img.pack(1, 2, 3));
+        ASSERT_TRUE(img.savePng((dir.path / "ImageFiles" / "Probe-1080.png").c_str()));
+    }
+    const std::string data = " --data-dir " + dir.path.string();
+    // Whether the image-file pattern (which scans the folder when it
+    // registers) is there decides how many scans there may be.
+    Outcome probe = run(data + " Pattern=ImageFile");
+    const bool imagePattern = probe.out.find("unknown pattern 'ImageFile'") == std::string::npos;
+    Outcome r = run(data + " Pattern=Colorbars");
+    ASSERT_EQ(r.status, 0) << r.out;
+    size_t scans = 0;
+    for (size_t at = r.out.find("FolderScanner::processFile: Probe.1080.0 Probe-1080.png");
+         at != std::string::npos; at = r.out.find("FolderScanner::processFile: Probe.1080.0", at + 1))
+        ++scans;
+    EXPECT_EQ(scans, imagePattern ? 1u : 0u) << r.out;
+}
+
+// orvane-render takes the user's locale as the program does; what the
+// engine reads and writes stays as in the C locale.
+TEST(OvRender, CommaDecimalAndTurkishLocalesChangeNothing)
+{
+    TempDir dir;
+    fs::path ref = dir.path / "ref.ovi";
+    Outcome base = run("-o " + ref.string() + " Pattern=Colorbars Style=fullfield Brightness=50", "LC_ALL=C");
+    ASSERT_EQ(base.status, 0) << base.out;
+    const std::string want = slurp(ref);
+    for (const char *loc : {"de_DE.UTF-8", "tr_TR.UTF-8"}) {
+        // The locale exists and has a decimal comma (scripts/setup-deps).
+        std::string printed;
+        {
+            FILE *p = popen((std::string("LC_ALL=") + loc + " locale decimal_point 2>&1").c_str(), "r");
+            char buf[256];
+            size_t n;
+            while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+                printed.append(buf, n);
+            pclose(p);
+        }
+        ASSERT_EQ(printed, ",\n") << loc << " is missing: " << printed;
+
+        fs::path got = dir.path / (std::string(loc) + ".ovi");
+        Outcome r = run("-o " + got.string() + " Pattern=COLORBARS Style=FULLFIELD Brightness=50",
+                        std::string("LC_ALL=") + loc);
+        ASSERT_EQ(r.status, 0) << loc << "\n" << r.out;
+        EXPECT_TRUE(slurp(got) == want) << loc << ": FULLFIELD and COLORBARS match as in the C locale";
+        const std::string mark = "pattern rendered COLORBARS in time ";
+        const size_t at = r.out.find(mark);
+        ASSERT_NE(at, std::string::npos) << r.out;
+        const std::string time = r.out.substr(at + mark.size(), r.out.find('\n', at) - at - mark.size());
+        EXPECT_FALSE(time.empty());
+        EXPECT_EQ(time.find_first_not_of("0123456789.e-"), std::string::npos) << loc << ": " << time;
+    }
+}

@@ -1,0 +1,82 @@
+#pragma once
+// Renders requests straight into a raster double, as the render thread
+// would: "Pattern" resolved through the engine's registry and aliases (an
+// alias's options merged), then the renderer's render on the caller's
+// thread. The engine runs on the same raster, so its fonts are sized for
+// this height, and every built-in renderer is registered; nothing is posted
+// to it unless a test asks for generator options, so no polling.
+#include "OvBuiltins.h"
+#include "OvCore.h"
+#include "TestRaster.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+struct Rgb {
+    uint32_t r, g, b;
+    bool operator==(const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
+};
+inline std::ostream &operator<<(std::ostream &os, const Rgb &c)
+{
+    return os << "(" << c.r << ", " << c.g << ", " << c.b << ")";
+}
+
+using Request = std::initializer_list<std::pair<const char *, const char *>>;
+
+class PatternHarness {
+public:
+    // A word no pattern draws: components far beyond any depth.
+    static constexpr uint64_t kPoison = 0xFFFF'FFFF'FFFF'FFFFull;
+
+    PatternHarness(int32_t w, int32_t h, int32_t bits = 10) : raster(w, h, bits)
+    {
+        engine.start(&raster, ORVANE_DATA_DIR, ovBuiltinRenderers());
+    }
+    ~PatternHarness() { engine.shutdown(); }
+
+    // The renderer the request selected (null: nothing drawn).
+    OvPatternRenderer *render(const QiParams &request)
+    {
+        QiParams p = request;
+        const char *name = nullptr;
+        if (!p.get("Pattern", name))
+            return nullptr;
+        OvPatternRenderer *r = engine.resolvePattern(name, p);
+        if (r)
+            r->render(&engine, &raster, p);
+        return r;
+    }
+    OvPatternRenderer *render(Request request)
+    {
+        QiParams p;
+        for (const auto &kv : request)
+            p.set(kv.first, kv.second);
+        return render(p);
+    }
+
+    // Generator options go through the render thread; returns once they
+    // are applied (a wait also covers the request in progress).
+    void setGen(Request request)
+    {
+        QiParams p;
+        for (const auto &kv : request)
+            p.set(kv.first, kv.second);
+        bool result;
+        engine.waitTransaction(engine.post(p), result);
+    }
+
+    Rgb at(int32_t x, int32_t y) const
+    {
+        uint64_t w = raster.pixel(x, y);
+        return {raster.red(w), raster.green(w), raster.blue(w)};
+    }
+    uint64_t grey(uint32_t v) const { return raster.pack(v, v, v); }
+    void poison() { raster.fill(kPoison); }
+
+    TestRaster raster;
+    OvCore engine;
+};
