@@ -26,6 +26,25 @@ int64_t ticksNow()
 
 const char *tf(bool b) { return b ? "true" : "false"; }
 
+// The id after id: consecutive, wrapping like the 32-bit counter, but never
+// one of the two values that callers read as "not queued".
+int32_t idAfter(int32_t id)
+{
+    int32_t next = static_cast<int32_t>(static_cast<uint32_t>(id) + 1u);
+    while (next == OvCore::kRefused || next == -1)
+        next = static_cast<int32_t>(static_cast<uint32_t>(next) + 1u);
+    return next;
+}
+
+// What a queued request holds: its texts and a map node's overhead each.
+size_t requestBytes(const QiParams &p)
+{
+    size_t bytes = 0;
+    for (const auto &kv : p)
+        bytes += kv.first.size() + kv.second.size() + 64;
+    return bytes;
+}
+
 } // namespace
 
 bool OvCaseLess::operator()(const std::string &a, const std::string &b) const
@@ -81,12 +100,14 @@ void OvCore::start(QiRaster *raster, const char *dataFolder, const std::vector<O
     }
     loadFonts();
 
-    m_nextId = rand();
-
     std::unique_lock<std::mutex> lock(m_mutex);
+    m_nextId = rand();
+    if (m_nextId == kRefused || m_nextId == -1)
+        m_nextId = idAfter(m_nextId);
     m_startThread = std::this_thread::get_id();
     m_starting = true;
     m_stopped = false;
+    m_accepting = true;
     m_thread = std::thread(&OvCore::mainLoop, this);
     for (OvRendererFactory make : builtins) {
         OvPatternRenderer *r = make();
@@ -102,15 +123,26 @@ void OvCore::shutdown()
 {
     if (!m_thread.joinable())
         return;
-    QiParams pill;
-    pill.setInt("CyanidePill", m_nextId);
-    post(pill);
+    {
+        // The stop message goes behind everything queued; nothing may be
+        // queued behind it, since nothing would process it.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        OvRequest stop;
+        stop.stop = true;
+        stop.params.setInt("CyanidePill", m_nextId);
+        stop.id = m_nextId;
+        m_nextId = idAfter(m_nextId);
+        m_accepting = false;
+        m_queue.push_back(std::move(stop));
+    }
+    wake();
     m_thread.join();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        // Requests behind the stop message are dropped; a caller waiting for
-        // one of them must not sleep forever.
         m_queue.clear();
+        m_queuedBytes = 0;
+        // A caller waiting for a request that was never drawn must not sleep
+        // forever.
         if (m_waiter.waiting && !m_waiter.done) {
             m_waiter.result = false;
             m_waiter.done = true;
@@ -139,15 +171,43 @@ int32_t OvCore::post(const QiParams &params)
     }
     if (req.renderer && validateOptions(params, req.renderer))
         req.newPattern = true;
+    req.bytes = requestBytes(req.params);
 
-    int32_t id;
+    int32_t id = kRefused;
+    bool stopped = false, full = false;
+    size_t queued = 0, queuedBytes = 0;
+    uint32_t refusedBefore = 0;
     {
         std::unique_lock<std::mutex> lock = tableLock();
-        id = req.id = m_nextId;
-        // Ids wrap like the 32-bit counter they are.
-        m_nextId = static_cast<int32_t>(static_cast<uint32_t>(m_nextId) + 1u);
-        m_queue.push_back(std::move(req));
+        queued = m_queue.size();
+        queuedBytes = m_queuedBytes;
+        if (!m_accepting) {
+            stopped = true;
+        } else if (queued >= kMaxQueuedRequests || (queued > 0 && queuedBytes + req.bytes > kMaxQueuedBytes)) {
+            full = true;
+            refusedBefore = m_refusedFull++;
+        } else {
+            refusedBefore = m_refusedFull;
+            m_refusedFull = 0;
+            id = req.id = m_nextId;
+            m_nextId = idAfter(m_nextId);
+            m_queuedBytes += req.bytes;
+            m_queue.push_back(std::move(req));
+        }
     }
+    // Logged outside the lock, once as the queue fills and once as it drains.
+    if (stopped) {
+        qiLog(2, "%s: the render thread is not running, request refused\n", "OvCore::post");
+        return kRefused;
+    }
+    if (full) {
+        if (refusedBefore == 0)
+            qiLog(1, "%s: request queue full (%zu requests, %zu bytes), refusing requests\n", "OvCore::post", queued,
+                  queuedBytes);
+        return kRefused;
+    }
+    if (refusedBefore > 0)
+        qiLog(1, "%s: request queue has room again; %u requests were refused\n", "OvCore::post", refusedBefore);
     wake();
     return id;
 }
@@ -179,6 +239,12 @@ bool OvCore::waitTransaction(int32_t id, bool &result)
     result = m_waiter.result;
     m_waiter.waiting = false;
     return true;
+}
+
+size_t OvCore::queuedRequests()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_queue.size();
 }
 
 bool OvCore::hasWaiter()
@@ -297,12 +363,14 @@ void OvCore::mainLoop()
 
         OvRequest req = std::move(m_queue.front());
         m_queue.pop_front();
+        m_queuedBytes -= req.bytes;
         m_inFlight = true;
         m_inFlightId = req.id;
         lock.unlock();
 
-        uint32_t pill = 0;
-        if (req.params.getUInt("CyanidePill", pill)) {
+        if (req.stop) {
+            uint32_t pill = 0;
+            req.params.getUInt("CyanidePill", pill);
             qiLog(3, "Cyanide-0x%08x\n", pill);
             lock.lock();
             m_inFlight = false;

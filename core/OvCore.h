@@ -35,18 +35,30 @@ public:
     OvCore();
     ~OvCore();
 
+    // Requests waiting for the render thread, at most; more are refused.
+    static constexpr size_t kMaxQueuedRequests = 256;
+    // Keys and values held by waiting requests together, at most.
+    static constexpr size_t kMaxQueuedBytes = 64 * 1024 * 1024;
+    // Never a transaction id: what post answers when it queues nothing.
+    static constexpr int32_t kRefused = 0;
+
     // Initialises on an initialised raster, starts the render thread and
     // registers the given built-in renderers in order. dataFolder may be null.
     void start(QiRaster *raster, const char *dataFolder, const std::vector<OvRendererFactory> &builtins = {});
-    // Posts the stop message and joins the render thread. Idempotent.
+    // Queues the stop message behind what is queued, joins the render
+    // thread; from then on post refuses. Idempotent.
     void shutdown();
 
-    // Queues a copy of params; returns its transaction id.
+    // Queues a copy of params; returns its transaction id, or kRefused when
+    // nothing will process it (not started, shutting down, queue full).
+    // Ids skip 0 and -1, so neither is ever a transaction.
     int32_t post(const QiParams &params);
     int32_t postPattern(const char *name);
     // Blocks until request id has been processed (queued or in progress).
     // False at once when another caller waits, or the id is unknown or done.
     bool waitTransaction(int32_t id, bool &result);
+    // Requests waiting in the queue.
+    size_t queuedRequests();
     // True while a caller sleeps in waitTransaction.
     bool hasWaiter();
     bool currentParams(QiParams &out);
@@ -181,5 +193,11 @@ private:
     std::thread::id m_startThread;
     bool m_starting = false;
     bool m_stopped = false;
+    // True from start until the stop message is queued: only then does a
+    // posted request have a render thread to process it.
+    bool m_accepting = false;
+    size_t m_queuedBytes = 0;
+    // Refusals of the current full-queue episode (one log line each way).
+    uint32_t m_refusedFull = 0;
     OvVersionInfo m_version;
 };

@@ -2,6 +2,7 @@
 #include "OvCore.h"
 #include "FolderScanner.h"
 #include "QiLog.h"
+#include "QiUtf8.h"
 
 bool OvCore::registerRenderer(OvPatternRenderer *renderer)
 {
@@ -39,6 +40,12 @@ OvPatternRenderer *OvCore::resolvePattern(const char *name, QiParams &request)
 
 bool OvCore::makeAlias(const char *name, const QiParams &params)
 {
+    // Alias names are listed to clients in XML: control bytes or broken
+    // UTF-8 would make every listing ill-formed.
+    if (!QiUtf8::isCleanName(name)) {
+        qiLog(1, "makeAlias: refusing an alias name with control characters or invalid UTF-8\n");
+        return false;
+    }
     const char *pattern = nullptr;
     if (!params.get("Pattern", pattern)) {
         qiLog(2, "makeAlias: Couldn't find name for pattern\n");

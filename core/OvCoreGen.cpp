@@ -29,7 +29,10 @@ bool OvCore::rescanFormats()
     m_raster->getFormatList(names, def);
     if (def < 0 || static_cast<size_t>(def) >= names.size())
         def = 0;
-    OvGenOptions::videoFormat.setValues(names, static_cast<unsigned>(def));
+    QiOptEnum &vf = OvGenOptions::videoFormat;
+    // Rescans mostly find what was there: keep the list readers already use.
+    if (names != vf.values() || static_cast<unsigned>(def) != vf.defaultIndex())
+        vf.setValues(names, static_cast<unsigned>(def));
     m_gen.videoFormat = def;
     return true;
 }

@@ -5,12 +5,13 @@
 QiOptEnum::QiOptEnum(const char *n, const char *d, unsigned def, const char *const *values, const QiLayout &l)
     : QiOption(n, d, Enumeration, l)
 {
-    auto s = std::make_unique<Snapshot>();
+    auto s = std::make_shared<Snapshot>();
     for (const char *const *v = values; v && *v; ++v)
         s->texts.push_back(*v);
     s->def = def;
-    m_snap.store(s.get());
-    m_retired.push_back(std::move(s));
+    s->live = &m_live;
+    ++m_live;
+    m_snap = std::move(s);
 }
 
 QiOptEnum::~QiOptEnum() = default;
@@ -20,7 +21,8 @@ unsigned QiOptEnum::defaultIndex() const { return snap()->def; }
 
 std::string QiOptEnum::nameAt(long index) const
 {
-    const Snapshot &s = *snap();
+    const auto held = snap();
+    const Snapshot &s = *held;
     if (index >= 0 && static_cast<size_t>(index) < s.texts.size())
         return s.texts[static_cast<size_t>(index)];
     if (s.def < s.texts.size())
@@ -30,14 +32,16 @@ std::string QiOptEnum::nameAt(long index) const
 
 std::vector<std::string> QiOptEnum::values() const
 {
-    const Snapshot &s = *snap();
+    const auto held = snap();
+    const Snapshot &s = *held;
     return std::vector<std::string>(s.texts.begin(), s.texts.end());
 }
 
 bool QiOptEnum::describe(QiParams &out) const
 {
     QiOption::describe(out);
-    const Snapshot &s = *snap();
+    const auto held = snap();
+    const Snapshot &s = *held;
     out.set("DefaultValue", s.def < s.texts.size() ? s.texts[s.def] : "");
     std::string stem(name);
     unsigned i = 0;
@@ -60,7 +64,8 @@ bool QiOptEnum::lookup(const Snapshot &s, const char *text, unsigned &index) con
 
 bool QiOptEnum::read(const QiParams &params, unsigned &index) const
 {
-    const Snapshot &s = *snap();
+    const auto held = snap();
+    const Snapshot &s = *held;
     const char *text;
     if (!params.get(name, text)) {
         index = s.def;
@@ -72,7 +77,8 @@ bool QiOptEnum::read(const QiParams &params, unsigned &index) const
 
 bool QiOptEnum::readToggle(QiParams &params, unsigned &index) const
 {
-    const Snapshot &s = *snap();
+    const auto held = snap();
+    const Snapshot &s = *held;
     const char *text;
     if (!params.get(name, text)) {
         index = s.def;
@@ -89,12 +95,17 @@ bool QiOptEnum::readToggle(QiParams &params, unsigned &index) const
 
 void QiOptEnum::setValues(const std::vector<std::string> &values, unsigned def)
 {
-    auto s = std::make_unique<Snapshot>();
+    auto s = std::make_shared<Snapshot>();
     s->owned = values;
     for (const std::string &v : s->owned)
         s->texts.push_back(v.c_str());
     s->def = def;
-    std::lock_guard<std::mutex> guard(m_retiredLock);
-    m_snap.store(s.get(), std::memory_order_release);
-    m_retired.push_back(std::move(s));
+    s->live = &m_live;
+    ++m_live;
+    std::shared_ptr<const Snapshot> old = std::move(s);
+    {
+        std::lock_guard<std::mutex> guard(m_snapLock);
+        m_snap.swap(old);
+    }
+    // The replaced list goes when its last reader lets go (here, if none).
 }

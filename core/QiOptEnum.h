@@ -9,8 +9,8 @@
 
 // Enumeration option: one of a list of texts, matched ignoring case.
 // The generator's "VideoFormat" list is replaced at run time while other
-// threads may read it, so the values live in immutable snapshots; replaced
-// snapshots are kept until the descriptor goes away (program end).
+// threads may read it, so the values live in immutable snapshots; a replaced
+// snapshot is freed when the last reader still using it lets go.
 class QiOptEnum : public QiOption {
 public:
     // values: null-terminated list of static texts.
@@ -35,17 +35,29 @@ public:
 
     // Replaces values, default and count (the run-time format list).
     void setValues(const std::vector<std::string> &values, unsigned defaultIndex);
+    // Value lists alive: the current one and any a reader still holds.
+    int snapshotsHeld() const { return m_live.load(); }
 
 private:
     struct Snapshot {
         std::vector<std::string> owned;  // empty for the static list
         std::vector<const char *> texts; // not null-terminated
         unsigned def = 0;
+        std::atomic<int> *live = nullptr;
+        ~Snapshot()
+        {
+            if (live)
+                --*live;
+        }
     };
-    const Snapshot *snap() const { return m_snap.load(std::memory_order_acquire); }
+    std::shared_ptr<const Snapshot> snap() const
+    {
+        std::lock_guard<std::mutex> guard(m_snapLock);
+        return m_snap;
+    }
     bool lookup(const Snapshot &s, const char *text, unsigned &index) const;
 
-    std::atomic<const Snapshot *> m_snap;
-    std::mutex m_retiredLock;
-    std::vector<std::unique_ptr<const Snapshot>> m_retired;
+    std::atomic<int> m_live{0}; // outlives the snapshots below
+    mutable std::mutex m_snapLock;
+    std::shared_ptr<const Snapshot> m_snap;
 };

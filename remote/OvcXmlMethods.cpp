@@ -4,6 +4,7 @@
 #include "QiLog.h"
 #include "QiParams.h"
 #include "QiRaster.h"
+#include "QiUtf8.h"
 
 #include <cstdio>
 #include <vector>
@@ -25,6 +26,10 @@ std::string memberText(XmlRpcValue &s, const char *name)
 {
     return s.hasMember(name) ? s[name].asString() : std::string();
 }
+
+// A refused request (queue full, engine stopping) is answered like one that
+// could not be posted at all.
+int answerId(int32_t id) { return id == OvCore::kRefused ? -1 : static_cast<int>(id); }
 
 } // namespace
 
@@ -62,7 +67,7 @@ void SetGen::execute(XmlRpcValue &params, XmlRpcValue &result)
     XmlRpcValue &first = params[0];
     switch (first.getType()) {
     case XmlRpcValue::TypeString:
-        result = engine ? static_cast<int>(engine->postPattern(first.asString().c_str())) : -1;
+        result = engine ? answerId(engine->postPattern(first.asString().c_str())) : -1;
         return;
     case XmlRpcValue::TypeStruct: {
         if (first.hasMember("Log")) {
@@ -77,7 +82,7 @@ void SetGen::execute(XmlRpcValue &params, XmlRpcValue &result)
         }
         QiParams request;
         ovcStructToParams(first, request);
-        result = engine ? static_cast<int>(engine->post(request)) : -1;
+        result = engine ? answerId(engine->post(request)) : -1;
         return;
     }
     default:
@@ -175,7 +180,15 @@ void SetAlias::execute(XmlRpcValue &params, XmlRpcValue &result)
         result = "no name for alias";
         return;
     }
-    const std::string name = std::string(aliasName).substr(0, 80);
+    // A name XML cannot carry would break every later listing (checked on
+    // the whole text: a zero byte would hide what follows it).
+    if (!QiUtf8::isCleanName(map.map().at("AliasName"))) {
+        qiLog(1, "SetAlias: alias name with control characters or invalid UTF-8 refused\n");
+        result = "invalid arguments";
+        return;
+    }
+    // Cut where a character begins, so the name stays UTF-8.
+    const std::string name(QiUtf8::cut(aliasName, 80));
     const char *aliasType = nullptr;
     if (map.get("AliasType", aliasType) && std::string(aliasType) == "Pattern") {
         if (engine)

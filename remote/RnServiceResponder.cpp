@@ -17,7 +17,7 @@ const char kWho[] = "RnServiceResponder::lmain";
 
 void RnServiceRecord::toBytes(uint8_t out[kSize]) const
 {
-    memcpy(out, hostName, 24);
+    memcpy(out, hostName, kNameBytes);
     out[24] = static_cast<uint8_t>(serviceCode & 0xff);
     out[25] = static_cast<uint8_t>(serviceCode >> 8);
     out[26] = static_cast<uint8_t>(port & 0xff);
@@ -27,7 +27,8 @@ void RnServiceRecord::toBytes(uint8_t out[kSize]) const
 RnServiceRecord RnServiceRecord::fromBytes(const uint8_t in[kSize])
 {
     RnServiceRecord r;
-    memcpy(r.hostName, in, 24);
+    memcpy(r.hostName, in, kNameBytes);
+    r.hostName[kNameBytes] = '\0';
     r.serviceCode = static_cast<uint16_t>(in[24] | (in[25] << 8));
     r.port = static_cast<uint16_t>(in[26] | (in[27] << 8));
     return r;
@@ -60,7 +61,7 @@ RnServiceResponder *RnServiceResponder::instance() { return g_responder.load(); 
 void RnServiceResponder::addService()
 {
     RnServiceRecord r;
-    memcpy(r.hostName, m_hostName, sizeof r.hostName);
+    memcpy(r.hostName, m_hostName, sizeof m_hostName);
     r.serviceCode = kServiceCode;
     r.port = m_xmlRpcPort;
     m_services.push_back(r);

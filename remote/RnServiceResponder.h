@@ -8,7 +8,10 @@
 // service code and the XML-RPC port, little-endian.
 struct RnServiceRecord {
     static constexpr size_t kSize = 28;
-    char hostName[24] = {};
+    static constexpr size_t kNameBytes = 24;
+    // The 24 name bytes and a zero that is always there: a record from the
+    // network may fill all 24, and hostName is still read as text safely.
+    char hostName[kNameBytes + 1] = {};
     uint16_t serviceCode = 0;
     uint16_t port = 0;
 

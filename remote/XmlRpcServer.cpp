@@ -4,6 +4,8 @@
 #include "XmlRpcSocket.h"
 #include "XmlRpcUtil.h"
 
+#include <cerrno>
+
 using namespace XmlRpcNames;
 
 XmlRpcServerMethod::XmlRpcServerMethod(const std::string &name, XmlRpcServer *server)
@@ -47,6 +49,7 @@ const char kResponse1[] = "<?xml version=\"1.0\"?>\r\n<methodResponse><params><p
 const char kResponse2[] = "\r\n</param></params></methodResponse>\r\n";
 const char kFault1[] = "<?xml version=\"1.0\"?>\r\n<methodResponse><fault>\r\n\t";
 const char kFault2[] = "\r\n</fault></methodResponse>\r\n";
+const char kTooLarge[] = "response too large";
 
 } // namespace
 
@@ -159,6 +162,13 @@ unsigned XmlRpcServer::handleEvent(unsigned)
     return XmlRpcDispatch::ReadableEvent;
 }
 
+bool XmlRpcServer::paused() const
+{
+    if (m_connections >= m_maxConnections)
+        return true;
+    return m_acceptFailing && std::chrono::steady_clock::now() < m_acceptResume;
+}
+
 void XmlRpcServer::acceptConnection()
 {
     if (m_connections >= m_maxConnections)
@@ -166,11 +176,22 @@ void XmlRpcServer::acceptConnection()
     int s = XmlRpcSocket::accept(getfd());
     XmlRpcUtil::log(2, "XmlRpcServer::acceptConnection: socket %d", s);
     if (s < 0) {
-        if (!XmlRpcSocket::nonFatalError())
+        if (XmlRpcSocket::nonFatalError())
+            return;
+        const int err = XmlRpcSocket::getError();
+        // The pending connection stays readable: out of descriptors or memory,
+        // retrying at once would only spin. One line per episode.
+        if (!m_acceptFailing)
             XmlRpcUtil::error("XmlRpcServer::acceptConnection: Could not accept connection (%s).",
-                              XmlRpcSocket::getErrorMsg().c_str());
+                              XmlRpcSocket::getErrorMsg(err).c_str());
+        m_acceptFailing = true;
+        if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM)
+            m_acceptResume = std::chrono::steady_clock::now() +
+                             std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                 std::chrono::duration<double>(kAcceptBackoff));
         return;
     }
+    m_acceptFailing = false;
     if (!XmlRpcSocket::setNonBlocking(s)) {
         XmlRpcSocket::close(s);
         XmlRpcUtil::error("XmlRpcServer::acceptConnection: Could not set socket to non-blocking input mode (%s).",
@@ -184,6 +205,22 @@ void XmlRpcServer::acceptConnection()
 }
 
 XmlRpcServerConnection *XmlRpcServer::createConnection(int fd) { return new XmlRpcServerConnection(fd, this, true); }
+
+bool XmlRpcServer::reserveResponse(size_t bytes, bool force)
+{
+    // Only the server thread changes the total; others just read it.
+    size_t held = m_pendingResponseBytes.load(std::memory_order_relaxed);
+    if (!force && held + bytes > maxPendingResponseBytes())
+        return false;
+    m_pendingResponseBytes.store(held + bytes, std::memory_order_relaxed);
+    return true;
+}
+
+void XmlRpcServer::releaseResponse(size_t bytes)
+{
+    m_pendingResponseBytes.store(m_pendingResponseBytes.load(std::memory_order_relaxed) - bytes,
+                                 std::memory_order_relaxed);
+}
 
 void XmlRpcServer::removeConnection(XmlRpcServerConnection *connection)
 {
@@ -204,6 +241,13 @@ bool XmlRpcServer::executeMethod(const std::string &name, XmlRpcValue &params, X
 
 bool XmlRpcServer::executeMulticall(const std::string &name, XmlRpcValue &params, XmlRpcValue &result)
 {
+    MulticallBudget budget;
+    return runMulticall(name, params, result, budget);
+}
+
+bool XmlRpcServer::runMulticall(const std::string &name, XmlRpcValue &params, XmlRpcValue &result,
+                                MulticallBudget &budget)
+{
     if (name != kMulticall)
         return false;
     if (params.size() != 1 || params[0].getType() != XmlRpcValue::TypeArray)
@@ -211,33 +255,52 @@ bool XmlRpcServer::executeMulticall(const std::string &name, XmlRpcValue &params
 
     XmlRpcValue &calls = params[0];
     int n = calls.size();
+    // The calls of nested multicalls count too: one request, one budget.
+    budget.calls += n;
+    if (budget.calls > kMaxMulticallCalls)
+        throw LimitExceeded(std::string(kMulticall) + ": too many calls (at most " +
+                            std::to_string(kMaxMulticallCalls) + ")");
     result.setSize(n);
+    std::string scratch;
     for (int i = 0; i < n; ++i) {
         XmlRpcValue &call = calls[i];
+        bool nested = false;
         if (!call.hasMember(kMethodName) || !call.hasMember(kParams)) {
             result[i][kFaultCode] = -1;
             result[i][kFaultString] = std::string(kMulticall) +
                                       ": Invalid argument (expected a struct with members methodName and params)";
-            continue;
-        }
-        try {
-            const std::string methodName = call[kMethodName].asString();
-            XmlRpcValue &methodParams = call[kParams];
-            XmlRpcValue value;
-            value.setSize(1);
-            // A nested multicall works on its own entry's params.
-            if (!executeMethod(methodName, methodParams, value[0]) &&
-                !executeMulticall(methodName, methodParams, value[0])) {
-                result[i][kFaultCode] = -1;
-                result[i][kFaultString] = methodName + ": unknown method name";
-            } else {
-                result[i] = std::move(value);
+        } else {
+            try {
+                const std::string methodName = call[kMethodName].asString();
+                XmlRpcValue &methodParams = call[kParams];
+                XmlRpcValue value;
+                value.setSize(1);
+                // A nested multicall works on its own entry's params.
+                nested = methodName == kMulticall && !findMethod(methodName);
+                if (!executeMethod(methodName, methodParams, value[0]) &&
+                    !runMulticall(methodName, methodParams, value[0], budget)) {
+                    result[i][kFaultCode] = -1;
+                    result[i][kFaultString] = methodName + ": unknown method name";
+                } else {
+                    result[i] = std::move(value);
+                }
+            } catch (const LimitExceeded &) {
+                throw;
+            } catch (const XmlRpcException &fault) {
+                XmlRpcValue f;
+                f[kFaultCode] = fault.getCode();
+                f[kFaultString] = fault.getMessage();
+                result[i] = std::move(f);
             }
-        } catch (const XmlRpcException &fault) {
-            XmlRpcValue f;
-            f[kFaultCode] = fault.getCode();
-            f[kFaultString] = fault.getMessage();
-            result[i] = std::move(f);
+        }
+        // Stop as soon as the answer is known to be too large, before the
+        // remaining calls run. A nested multicall has counted its own calls.
+        if (!nested) {
+            scratch.clear();
+            result[i].appendXml(scratch);
+            budget.bytes += scratch.size();
+            if (budget.bytes > kMaxResponseBytes)
+                throw LimitExceeded(std::string(kMulticall) + ": " + kTooLarge);
         }
     }
     return true;
@@ -276,17 +339,23 @@ std::string XmlRpcServer::executeRequest(const std::string &request)
 {
     XmlRpcValue params, result;
     size_t offset = 0;
+    // One scanner for the whole body: every search ahead is paid for once.
+    XmlRpcScanner text(request);
     // The name is taken raw; without one, or with nothing after it, there
     // are no parameters.
-    std::string methodName = XmlRpcUtil::parseTag("<methodName>", request, &offset);
-    if (!methodName.empty() && XmlRpcUtil::findTag("<params>", request, &offset)) {
+    std::string methodName = XmlRpcUtil::parseTag("<methodName>", text, &offset);
+    if (!methodName.empty() && XmlRpcUtil::findTag("<params>", text, &offset)) {
         int n = 0;
-        while (XmlRpcUtil::nextTagIs("<param>", request, &offset)) {
-            params[n++] = XmlRpcValue(request, &offset);
-            XmlRpcUtil::nextTagIs("</param>", request, &offset);
+        while (XmlRpcUtil::nextTagIs("<param>", text, &offset)) {
+            params[n++] = XmlRpcValue(text, &offset);
+            XmlRpcUtil::nextTagIs("</param>", text, &offset);
         }
-        XmlRpcUtil::nextTagIs("</params>", request, &offset);
+        XmlRpcUtil::nextTagIs("</params>", text, &offset);
     }
+    if (text.exhausted())
+        XmlRpcUtil::error("XmlRpcServerConnection::executeRequest: request too costly to read (%d bytes), "
+                          "parameters left unread.",
+                          static_cast<int>(request.size()));
 
     XmlRpcUtil::log(2, "XmlRpcServerConnection::executeRequest: server calling method '%s'", methodName.c_str());
     try {
@@ -298,5 +367,9 @@ std::string XmlRpcServer::executeRequest(const std::string &request)
     }
     std::string xml;
     result.appendXml(xml);
+    if (xml.size() > kMaxResponseBytes) {
+        XmlRpcUtil::error("XmlRpcServerConnection::executeRequest: response too large (%zu bytes).", xml.size());
+        return generateFaultResponse(kTooLarge);
+    }
     return generateResponse(xml);
 }

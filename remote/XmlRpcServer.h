@@ -5,6 +5,7 @@
 #include "XmlRpcValue.h"
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -24,6 +25,25 @@ public:
     static constexpr size_t kMaxHeaderBytes = 64 * 1024;
     // Connections silent for longer are closed (seconds).
     static constexpr double kIdleTimeout = 300.0;
+    // At most this many calls in one request's system.multicall, nested
+    // ones included; more make the whole call a fault.
+    static constexpr int kMaxMulticallCalls = 4096;
+    // A larger response body is answered with a fault instead; a multicall
+    // stops at the call that crosses it.
+    static constexpr size_t kMaxResponseBytes = 16 * 1024 * 1024;
+    // Unsent responses held for all connections together; one that does not
+    // fit is replaced by a short fault.
+    static constexpr size_t kMaxPendingResponseBytes = 64 * 1024 * 1024;
+    // A connection holding part of a request or an unsent response is closed
+    // after this long without progress (seconds)...
+    static constexpr double kStallTimeout = 20.0;
+    // ...and one whose response has not all been taken after this long.
+    static constexpr double kResponseDeadline = 60.0;
+    // After a failed accept for want of descriptors or memory the listening
+    // socket is left alone this long (seconds), not polled in a loop.
+    static constexpr double kAcceptBackoff = 0.1;
+    // The fault that answers a request whose response does not fit.
+    static constexpr const char *kBusyFault = "server busy: too many unread responses";
 
     XmlRpcServer();
     ~XmlRpcServer() override;
@@ -60,7 +80,7 @@ public:
 
     void close() override;
     unsigned handleEvent(unsigned eventType) override;
-    bool paused() const override { return m_connections >= m_maxConnections; }
+    bool paused() const override;
 
     // Called by a connection being destroyed.
     virtual void removeConnection(XmlRpcServerConnection *connection);
@@ -70,7 +90,34 @@ public:
     void setIdleTimeout(double seconds) { m_idleTimeout.store(seconds, std::memory_order_relaxed); }
     void setMaxConnections(int n) { m_maxConnections = n; }
 
+    double stallTimeout() const { return m_stallTimeout.load(std::memory_order_relaxed); }
+    double responseDeadline() const { return m_responseDeadline.load(std::memory_order_relaxed); }
+    // May be called from any thread.
+    void setStallTimeout(double seconds) { m_stallTimeout.store(seconds, std::memory_order_relaxed); }
+    void setResponseDeadline(double seconds) { m_responseDeadline.store(seconds, std::memory_order_relaxed); }
+
+    // Unsent response bytes held by all connections (any thread may read).
+    size_t pendingResponseBytes() const { return m_pendingResponseBytes.load(std::memory_order_relaxed); }
+    size_t maxPendingResponseBytes() const { return m_maxPending.load(std::memory_order_relaxed); }
+    // May be called from any thread.
+    void setMaxPendingResponseBytes(size_t bytes) { m_maxPending.store(bytes, std::memory_order_relaxed); }
+    // A connection asks to hold a response of this size; false when it would
+    // not fit the total (unless forced). releaseResponse gives the bytes back.
+    bool reserveResponse(size_t bytes, bool force = false);
+    void releaseResponse(size_t bytes);
+
 protected:
+    struct MulticallBudget {
+        int calls = 0;
+        size_t bytes = 0;
+    };
+    // A limit of the whole request: the multicall is a fault, not one entry.
+    class LimitExceeded : public XmlRpcException {
+    public:
+        using XmlRpcException::XmlRpcException;
+    };
+    bool runMulticall(const std::string &name, XmlRpcValue &params, XmlRpcValue &result, MulticallBudget &budget);
+
     virtual void acceptConnection();
     virtual XmlRpcServerConnection *createConnection(int fd);
 
@@ -82,4 +129,11 @@ protected:
     int m_connections = 0;
     int m_maxConnections = kMaxConnections;
     std::atomic<double> m_idleTimeout{kIdleTimeout};
+    std::atomic<double> m_stallTimeout{kStallTimeout};
+    std::atomic<double> m_responseDeadline{kResponseDeadline};
+    std::atomic<size_t> m_pendingResponseBytes{0};
+    std::atomic<size_t> m_maxPending{kMaxPendingResponseBytes};
+    // Accept failures: the listener rests until then; one error line each.
+    std::chrono::steady_clock::time_point m_acceptResume{};
+    bool m_acceptFailing = false;
 };

@@ -5,6 +5,7 @@
 #include "XmlRpcSocket.h"
 #include "XmlRpcUtil.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -114,24 +115,49 @@ XmlRpcServerConnection::XmlRpcServerConnection(int fd, XmlRpcServer *server, boo
 XmlRpcServerConnection::~XmlRpcServerConnection()
 {
     XmlRpcUtil::log(4, "XmlRpcServerConnection dtor.");
+    dropResponse();
     m_server->removeConnection(this);
 }
 
 bool XmlRpcServerConnection::idleExpired(std::chrono::steady_clock::time_point now) const
 {
     double limit = m_server->idleTimeout();
-    return std::chrono::duration<double>(now - m_lastActivity).count() > limit;
+    // Part of a request or an unsent response is memory held for the peer:
+    // it must keep things moving.
+    const bool holding = m_state != READ_HEADER || !m_header.empty() || !m_next.empty();
+    if (holding)
+        limit = std::min(limit, m_server->stallTimeout());
+    bool expired = std::chrono::duration<double>(now - m_lastActivity).count() > limit;
+    if (!m_response.empty() &&
+        std::chrono::duration<double>(now - m_responseStart).count() > m_server->responseDeadline())
+        expired = true;
+    if (expired && holding)
+        XmlRpcUtil::log(2, "XmlRpcServerConnection: closing stalled socket %d (%d response bytes unsent).", getfd(),
+                        static_cast<int>(m_response.size()) - m_bytesWritten);
+    return expired;
 }
 
 unsigned XmlRpcServerConnection::handleEvent(unsigned)
 {
     m_lastActivity = std::chrono::steady_clock::now();
-    if (m_state == READ_HEADER && !readHeader())
-        return 0;
-    if (m_state == READ_REQUEST && !readRequest())
-        return 0;
-    if (m_state == WRITE_RESPONSE && !writeResponse())
-        return 0;
+    for (int served = 0;;) {
+        m_served = false;
+        if (m_state == READ_HEADER && !readHeader())
+            return 0;
+        if (m_state == READ_REQUEST && !readRequest())
+            return 0;
+        if (m_state == WRITE_RESPONSE && !writeResponse())
+            return 0;
+        // Requests that came with the one just answered are already here:
+        // poll would not report them again.
+        if (!m_served || m_header.empty())
+            break;
+        if (++served == kRequestsPerEvent) {
+            // Others get a turn; writable comes back at once (or when the
+            // peer reads what it was sent).
+            return XmlRpcDispatch::WritableEvent;
+        }
+    }
     return m_state == WRITE_RESPONSE ? XmlRpcDispatch::WritableEvent : XmlRpcDispatch::ReadableEvent;
 }
 
@@ -179,29 +205,39 @@ bool XmlRpcServerConnection::readHeader()
         return false;
     }
 
-    m_request.assign(m_header, scan.bodyStart, std::string::npos);
+    // Bytes past this request's body belong to the next request.
+    const size_t bodyEnd = scan.bodyStart + static_cast<size_t>(m_contentLength);
+    if (m_header.size() > bodyEnd)
+        m_next.assign(m_header, bodyEnd, std::string::npos);
+    m_request.assign(m_header, scan.bodyStart, std::min(m_header.size(), bodyEnd) - scan.bodyStart);
     m_keepAlive = scan.keepAlive();
     XmlRpcUtil::log(3, "KeepAlive: %d", m_keepAlive ? 1 : 0);
-    m_header.clear();
+    std::string().swap(m_header);
     m_state = READ_REQUEST;
     return true;
 }
 
 bool XmlRpcServerConnection::readRequest()
 {
-    if (static_cast<int>(m_request.size()) < m_contentLength) {
+    const size_t length = static_cast<size_t>(m_contentLength);
+    if (m_request.size() < length) {
         bool eof = false;
-        if (!XmlRpcSocket::nbRead(getfd(), m_request, &eof, static_cast<size_t>(m_contentLength))) {
+        if (!XmlRpcSocket::nbRead(getfd(), m_request, &eof, length)) {
             XmlRpcUtil::error("XmlRpcServerConnection::readRequest: read error (%s).",
                               XmlRpcSocket::getErrorMsg().c_str());
             return false;
         }
-        if (static_cast<int>(m_request.size()) < m_contentLength) {
+        if (m_request.size() < length) {
             if (eof) {
                 XmlRpcUtil::error("XmlRpcServerConnection::readRequest: EOF while reading request");
                 return false;
             }
             return true;
+        }
+        // A read may run past the body into a pipelined request.
+        if (m_request.size() > length) {
+            m_next.assign(m_request, length, std::string::npos);
+            m_request.resize(length);
         }
     }
     XmlRpcUtil::log(3, "XmlRpcServerConnection::readRequest read %d bytes.", static_cast<int>(m_request.size()));
@@ -211,15 +247,40 @@ bool XmlRpcServerConnection::readRequest()
 
 void XmlRpcServerConnection::executeRequest() { m_response = m_server->executeRequest(m_request); }
 
+void XmlRpcServerConnection::dropResponse()
+{
+    if (m_held) {
+        m_server->releaseResponse(m_held);
+        m_held = 0;
+    }
+    // clear() would keep the capacity: an idle connection must not sit on
+    // the memory of its last request and answer.
+    std::string().swap(m_response);
+    std::string().swap(m_request);
+    m_bytesWritten = 0;
+}
+
 bool XmlRpcServerConnection::writeResponse()
 {
     if (m_response.empty()) {
         executeRequest();
+        std::string().swap(m_request);
         m_bytesWritten = 0;
         if (m_response.empty()) {
             XmlRpcUtil::error("XmlRpcServerConnection::writeResponse: empty response.");
             return false;
         }
+        if (!m_server->reserveResponse(m_response.size())) {
+            XmlRpcUtil::error("XmlRpcServerConnection::writeResponse: unread responses hold %d bytes, a response "
+                              "of %d bytes is answered with a fault.",
+                              static_cast<int>(m_server->pendingResponseBytes()),
+                              static_cast<int>(m_response.size()));
+            m_response = XmlRpcServer::generateFaultResponse(XmlRpcServer::kBusyFault);
+            // A fault is small: it is held even beyond the total.
+            m_server->reserveResponse(m_response.size(), true);
+        }
+        m_held = m_response.size();
+        m_responseStart = std::chrono::steady_clock::now();
     }
     if (!XmlRpcSocket::nbWrite(getfd(), m_response, &m_bytesWritten)) {
         XmlRpcUtil::error("XmlRpcServerConnection::writeResponse: write error (%s).",
@@ -229,10 +290,11 @@ bool XmlRpcServerConnection::writeResponse()
     XmlRpcUtil::log(3, "XmlRpcServerConnection::writeResponse: wrote %d of %d bytes.", m_bytesWritten,
                     static_cast<int>(m_response.size()));
     if (m_bytesWritten == static_cast<int>(m_response.size())) {
-        m_header.clear();
-        m_request.clear();
-        m_response.clear();
+        dropResponse();
+        m_header.swap(m_next);
+        std::string().swap(m_next);
         m_state = READ_HEADER;
+        m_served = true;
         return m_keepAlive;
     }
     return true;

@@ -39,11 +39,16 @@ public:
     State state() const { return m_state; }
     bool keepAlive() const { return m_keepAlive; }
 
+    // Pipelined requests served in one event before others get a turn.
+    static constexpr int kRequestsPerEvent = 32;
+
 protected:
     bool readHeader();
     bool readRequest();
     bool writeResponse();
     virtual void executeRequest();
+    // Gives back the response's share of the server's total and its memory.
+    void dropResponse();
 
     XmlRpcServer *m_server;
     State m_state = READ_HEADER;
@@ -53,5 +58,11 @@ protected:
     std::string m_response;
     int m_bytesWritten = 0;
     bool m_keepAlive = true;
+    // Bytes that came after the current request: the next one(s).
+    std::string m_next;
+    // What the response holds of the server's total of unsent bytes.
+    size_t m_held = 0;
+    bool m_served = false; // a response was finished in this event
     std::chrono::steady_clock::time_point m_lastActivity;
+    std::chrono::steady_clock::time_point m_responseStart;
 };

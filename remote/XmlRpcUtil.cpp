@@ -1,5 +1,6 @@
 #include "XmlRpcUtil.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <clocale>
@@ -7,6 +8,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <limits>
+#include <string_view>
 
 namespace XmlRpcUtil {
 
@@ -162,20 +166,142 @@ std::string getNextTag(const std::string &xml, size_t *offset)
     return xml.substr(pos, end + 1 - pos);
 }
 
+std::string parseTag(const char *tag, XmlRpcScanner &xml, size_t *offset)
+{
+    if (*offset >= xml.size())
+        return std::string();
+    size_t start = xml.find(tag, *offset);
+    if (start == std::string::npos)
+        return std::string();
+    start += strlen(tag);
+    std::string etag = "</";
+    etag += tag + 1;
+    size_t end = xml.find(etag.c_str(), start);
+    if (end == std::string::npos)
+        return std::string();
+    *offset = end + etag.size();
+    xml.charge(end - start);
+    return xml.text().substr(start, end - start);
+}
+
+bool findTag(const char *tag, XmlRpcScanner &xml, size_t *offset)
+{
+    if (*offset >= xml.size())
+        return false;
+    size_t at = xml.find(tag, *offset);
+    if (at == std::string::npos)
+        return false;
+    *offset = at + strlen(tag);
+    return true;
+}
+
+bool nextTagIs(const char *tag, XmlRpcScanner &xml, size_t *offset)
+{
+    size_t pos = xml.skipBlanks(*offset);
+    size_t n = strlen(tag);
+    xml.charge(n);
+    if (pos >= xml.size() || xml.text().compare(pos, n, tag) != 0)
+        return false;
+    *offset = pos + n;
+    return true;
+}
+
+std::string getNextTag(XmlRpcScanner &xml, size_t *offset)
+{
+    size_t pos = xml.skipBlanks(*offset);
+    if (pos >= xml.size() || xml.text()[pos] != '<')
+        return std::string();
+    size_t end = xml.findChar('>', pos);
+    if (end == std::string::npos)
+        return std::string();
+    *offset = end + 1;
+    xml.charge(end + 1 - pos);
+    return xml.text().substr(pos, end + 1 - pos);
+}
+
+namespace {
+
+const char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD
+
+// Length of the well-formed UTF-8 sequence at s[i] whose code point XML 1.0
+// allows, or 0.
+size_t xmlCharLength(const unsigned char *s, size_t i, size_t n)
+{
+    unsigned char b = s[i];
+    if (b < 0x80)
+        return b >= 0x20 || b == '\t' || b == '\n' || b == '\r' ? 1 : 0;
+    auto cont = [&](size_t k, unsigned char lo = 0x80, unsigned char hi = 0xBF) {
+        return i + k < n && s[i + k] >= lo && s[i + k] <= hi;
+    };
+    if (b >= 0xC2 && b <= 0xDF)
+        return cont(1) ? 2 : 0;
+    if (b == 0xE0)
+        return cont(1, 0xA0) && cont(2) ? 3 : 0;
+    if (b == 0xED) // no surrogates
+        return cont(1, 0x80, 0x9F) && cont(2) ? 3 : 0;
+    if (b >= 0xE1 && b <= 0xEF) {
+        if (!cont(1) || !cont(2))
+            return 0;
+        // U+FFFE and U+FFFF are not characters.
+        if (b == 0xEF && s[i + 1] == 0xBF && s[i + 2] >= 0xBE)
+            return 0;
+        return 3;
+    }
+    if (b == 0xF0)
+        return cont(1, 0x90) && cont(2) && cont(3) ? 4 : 0;
+    if (b >= 0xF1 && b <= 0xF3)
+        return cont(1) && cont(2) && cont(3) ? 4 : 0;
+    if (b == 0xF4)
+        return cont(1, 0x80, 0x8F) && cont(2) && cont(3) ? 4 : 0;
+    return 0;
+}
+
+} // namespace
+
+void xmlEncode(const std::string &raw, std::string &out)
+{
+    const auto *s = reinterpret_cast<const unsigned char *>(raw.data());
+    const size_t n = raw.size();
+    size_t plain = 0; // start of the bytes not yet copied
+    for (size_t i = 0; i < n;) {
+        unsigned char c = s[i];
+        const char *entity = nullptr;
+        switch (c) {
+        case '<': entity = "&lt;"; break;
+        case '>': entity = "&gt;"; break;
+        case '&': entity = "&amp;"; break;
+        case '\'': entity = "&apos;"; break;
+        case '"': entity = "&quot;"; break;
+        default: break;
+        }
+        if (!entity && c >= 0x20 && c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len = entity ? 1 : xmlCharLength(s, i, n);
+        if (!entity && len > 0) {
+            i += len;
+            continue;
+        }
+        out.append(raw, plain, i - plain);
+        if (entity) {
+            out += entity;
+        } else {
+            // One replacement per byte that cannot stand.
+            out += kReplacement;
+            len = 1;
+        }
+        i += len;
+        plain = i;
+    }
+    out.append(raw, plain, n - plain);
+}
+
 std::string xmlEncode(const std::string &raw)
 {
     std::string out;
     out.reserve(raw.size());
-    for (char c : raw) {
-        switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '\'': out += "&apos;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c; break;
-        }
-    }
+    xmlEncode(raw, out);
     return out;
 }
 
@@ -214,3 +340,99 @@ std::string socketError(int err)
 }
 
 } // namespace XmlRpcUtil
+
+XmlRpcScanner::XmlRpcScanner(const std::string &text)
+    : m_text(text), m_budget(kWorkPerByte * static_cast<uint64_t>(text.size()) + kWorkBase)
+{
+}
+
+size_t XmlRpcScanner::find(const char *needle, size_t pos)
+{
+    const size_t n = m_text.size();
+    if (pos >= n)
+        return std::string::npos;
+    const std::string_view text(m_text);
+    Table *table = nullptr;
+    for (Table &t : m_tables)
+        if (t.needle == needle)
+            table = &t;
+    if (!table) {
+        // Most searches end within a few bytes: look there first.
+        constexpr size_t kNear = 256;
+        const size_t len = strlen(needle);
+        const size_t nearEnd = std::min(n, pos + kNear + len);
+        size_t at = text.substr(pos, nearEnd - pos).find(needle);
+        charge(at == std::string_view::npos ? nearEnd - pos : at + len);
+        if (at != std::string_view::npos)
+            return pos + at;
+        if (nearEnd == n)
+            return std::string::npos;
+        if (n > std::numeric_limits<uint32_t>::max()) {
+            at = text.find(needle, pos);
+            charge(at == std::string_view::npos ? n - pos : at - pos);
+            return at;
+        }
+        // One pass over the text answers every later search of this needle.
+        m_tables.push_back(Table{needle, {}});
+        table = &m_tables.back();
+        for (size_t i = text.find(needle); i != std::string_view::npos; i = text.find(needle, i + 1))
+            table->at.push_back(static_cast<uint32_t>(i));
+    }
+    charge(8);
+    auto it = std::lower_bound(table->at.begin(), table->at.end(), static_cast<uint32_t>(pos));
+    return it == table->at.end() ? std::string::npos : *it;
+}
+
+size_t XmlRpcScanner::findCached(Spans &spans, size_t pos, bool (*hit)(char))
+{
+    constexpr size_t npos = std::string::npos;
+    // Shorter stretches cost less to scan again than to remember.
+    constexpr size_t kWorthKeeping = 64;
+    auto next = spans.upper_bound(pos);
+    if (next != spans.begin()) {
+        auto known = std::prev(next);
+        if (known->second == npos || pos <= known->second) {
+            charge(8);
+            return known->second;
+        }
+    }
+    // Scan only up to the next known stretch: every byte is scanned once.
+    const size_t limit = next == spans.end() ? m_text.size() : next->first;
+    size_t i = pos;
+    while (i < limit && !hit(m_text[i]))
+        ++i;
+    charge(i - pos + 1);
+    size_t result;
+    if (i < limit) {
+        result = i;
+    } else if (next != spans.end()) {
+        result = next->second;
+        spans.erase(next); // joined into the stretch from pos
+    } else {
+        result = npos;
+    }
+    if ((result == npos ? m_text.size() : result) - pos >= kWorthKeeping || i == limit)
+        spans.emplace(pos, result);
+    return result;
+}
+
+size_t XmlRpcScanner::findChar(char c, size_t pos)
+{
+    if (pos >= m_text.size())
+        return std::string::npos;
+    if (c == '<')
+        return findCached(m_lt, pos, [](char x) { return x == '<'; });
+    if (c == '>')
+        return findCached(m_gt, pos, [](char x) { return x == '>'; });
+    size_t at = m_text.find(c, pos);
+    charge(at == std::string::npos ? m_text.size() - pos : at - pos);
+    return at;
+}
+
+size_t XmlRpcScanner::skipBlanks(size_t pos)
+{
+    if (pos >= m_text.size())
+        return m_text.size();
+    size_t at = findCached(m_blanks, pos, [](char x) { return !(x == ' ' || (x >= '\t' && x <= '\r')); });
+    return at == std::string::npos ? m_text.size() : at;
+}

@@ -1,5 +1,66 @@
 #pragma once
+#include <cstddef>
+#include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
+
+// One text being read, with what has been learnt about it: where each tag
+// searched for occurs, the last stretch of blanks skipped, the last distance
+// to a '<' or '>'. A reader that searches ahead from many positions, or goes
+// back after a failed read, then pays for each byte about once, not once per
+// search. It also counts the work done; past a budget linear in the text,
+// reads give up. Well-formed text costs 1-3 units a byte; the worst found
+// (a failing struct under 60 levels, re-read once per level as the reading
+// rules require) about 180. The text must outlive the scanner and stay
+// unchanged.
+class XmlRpcScanner {
+public:
+    // Work allowed per byte of text, plus a constant for short texts.
+    static constexpr uint64_t kWorkPerByte = 256;
+    static constexpr uint64_t kWorkBase = 1 << 16;
+
+    explicit XmlRpcScanner(const std::string &text);
+
+    const std::string &text() const { return m_text; }
+    size_t size() const { return m_text.size(); }
+
+    // First occurrence of needle at or after pos, or npos.
+    size_t find(const char *needle, size_t pos);
+    // First c ('<' or '>') at or after pos, or npos.
+    size_t findChar(char c, size_t pos);
+    // First non-blank position at or after pos (size() when none).
+    size_t skipBlanks(size_t pos);
+
+    // Charges work; false once the budget is spent.
+    bool charge(uint64_t units)
+    {
+        m_work += units;
+        return m_work <= m_budget;
+    }
+    bool exhausted() const { return m_work > m_budget; }
+    uint64_t work() const { return m_work; }
+
+    XmlRpcScanner(const XmlRpcScanner &) = delete;
+    XmlRpcScanner &operator=(const XmlRpcScanner &) = delete;
+
+private:
+    struct Table {
+        std::string needle;
+        std::vector<uint32_t> at; // every occurrence, ascending
+    };
+    // Known stretches: for every position from a key up to its value, the
+    // answer is that value (npos: none to the end of the text). Only
+    // stretches worth remembering are kept, so there are few of them.
+    using Spans = std::map<size_t, size_t>;
+    size_t findCached(Spans &spans, size_t pos, bool (*hit)(char));
+
+    const std::string &m_text;
+    std::vector<Table> m_tables;
+    Spans m_blanks, m_lt, m_gt;
+    uint64_t m_work = 0;
+    uint64_t m_budget;
+};
 
 // Trace and error lines of the XML-RPC layer, and the tag scanning shared by
 // values, server and client. All scanning functions take a text and a
@@ -30,8 +91,18 @@ bool nextTagIs(const char *tag, const std::string &xml, size_t *offset);
 // is '<', else empty (position unchanged).
 std::string getNextTag(const std::string &xml, size_t *offset);
 
+// The same on a scanner's text.
+std::string parseTag(const char *tag, XmlRpcScanner &xml, size_t *offset);
+bool findTag(const char *tag, XmlRpcScanner &xml, size_t *offset);
+bool nextTagIs(const char *tag, XmlRpcScanner &xml, size_t *offset);
+std::string getNextTag(XmlRpcScanner &xml, size_t *offset);
+
 // The five XML entities, both ways. Other ampersands stay as they are.
+// Encoding also replaces what XML 1.0 cannot carry (control characters
+// other than tab, line feed and carriage return; bytes that are not UTF-8;
+// U+FFFE and U+FFFF) by U+FFFD, so any text makes a well-formed answer.
 std::string xmlEncode(const std::string &raw);
+void xmlEncode(const std::string &raw, std::string &out);
 std::string xmlDecode(const std::string &encoded);
 
 // Numbers are written and read as in the C locale whatever the process

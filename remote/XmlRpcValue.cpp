@@ -113,12 +113,12 @@ bool parseInt(const std::string &text, int &out)
 }
 
 // The text from the position up to the next '<'; false when there is none.
-bool textUpToTag(const std::string &xml, size_t *offset, std::string &out)
+bool textUpToTag(XmlRpcScanner &xml, size_t *offset, std::string &out)
 {
-    size_t end = xml.find('<', *offset);
+    size_t end = xml.findChar('<', *offset);
     if (end == std::string::npos)
         return false;
-    out.assign(xml, *offset, end - *offset);
+    out.assign(xml.text(), *offset, end - *offset);
     *offset = end;
     return true;
 }
@@ -137,6 +137,8 @@ XmlRpcValue::XmlRpcValue(const void *bytes, size_t length)
 }
 
 XmlRpcValue::XmlRpcValue(const std::string &xml, size_t *offset) { fromXml(xml, offset); }
+
+XmlRpcValue::XmlRpcValue(XmlRpcScanner &xml, size_t *offset) { fromXml(xml, offset); }
 
 XmlRpcValue &XmlRpcValue::operator=(const XmlRpcValue &rhs)
 {
@@ -337,7 +339,7 @@ void XmlRpcValue::write(std::string &out, int depth) const
     }
     case TypeString:
         out += "<value>";
-        out += XmlRpcUtil::xmlEncode(std::get<std::string>(m_value));
+        XmlRpcUtil::xmlEncode(std::get<std::string>(m_value), out);
         out += "</value>";
         return;
     case TypeDateTime: {
@@ -365,7 +367,7 @@ void XmlRpcValue::write(std::string &out, int depth) const
         out += "<value><struct>";
         for (const auto &kv : std::get<ValueStruct>(m_value)) {
             out += "<member><name>";
-            out += XmlRpcUtil::xmlEncode(kv.first);
+            XmlRpcUtil::xmlEncode(kv.first, out);
             out += "</name>";
             kv.second.write(out, depth + 1);
             out += "</member>";
@@ -377,6 +379,12 @@ void XmlRpcValue::write(std::string &out, int depth) const
 
 bool XmlRpcValue::fromXml(const std::string &xml, size_t *offset)
 {
+    XmlRpcScanner scanner(xml);
+    return fromXml(scanner, offset);
+}
+
+bool XmlRpcValue::fromXml(XmlRpcScanner &xml, size_t *offset)
+{
     size_t saved = *offset;
     clear();
     if (read(xml, offset, 0))
@@ -386,9 +394,9 @@ bool XmlRpcValue::fromXml(const std::string &xml, size_t *offset)
     return false;
 }
 
-bool XmlRpcValue::read(const std::string &xml, size_t *offset, int depth)
+bool XmlRpcValue::read(XmlRpcScanner &xml, size_t *offset, int depth)
 {
-    if (depth >= kMaxDepth)
+    if (depth >= kMaxDepth || !xml.charge(1))
         return false;
     if (!XmlRpcUtil::nextTagIs(kValueTag, xml, offset))
         return false;
@@ -434,10 +442,10 @@ bool XmlRpcValue::read(const std::string &xml, size_t *offset, int depth)
             ok = true;
         }
     } else if (typeTag == kBase64Tag) {
-        size_t end = xml.find('<', *offset);
+        size_t end = xml.findChar('<', *offset);
         if (end != std::string::npos) {
             BinaryData data;
-            base64Decode(xml.data() + *offset, end - *offset, data);
+            base64Decode(xml.text().data() + *offset, end - *offset, data);
             *offset = end;
             m_value = std::move(data);
             ok = true;

@@ -1,5 +1,6 @@
 #pragma once
 #include "XmlRpcException.h"
+#include "XmlRpcUtil.h"
 
 #include <cstdint>
 #include <ctime>
@@ -56,6 +57,8 @@ public:
     // Parses one value at *offset and moves past it; on failure the value
     // stays invalid and *offset is unchanged.
     XmlRpcValue(const std::string &xml, size_t *offset);
+    // The same on a scanner shared by several reads of one text.
+    XmlRpcValue(XmlRpcScanner &xml, size_t *offset);
 
     XmlRpcValue(const XmlRpcValue &) = default;
     XmlRpcValue(XmlRpcValue &&) noexcept = default;
@@ -106,6 +109,7 @@ public:
     std::string toXml() const;
     void appendXml(std::string &out) const;
     bool fromXml(const std::string &xml, size_t *offset);
+    bool fromXml(XmlRpcScanner &xml, size_t *offset);
 
     // printf format used for doubles (default "%f"). Set it before threads
     // that write values start.
@@ -113,7 +117,7 @@ public:
     static const std::string &getDoubleFormat();
 
 private:
-    bool read(const std::string &xml, size_t *offset, int depth);
+    bool read(XmlRpcScanner &xml, size_t *offset, int depth);
     void write(std::string &out, int depth) const;
     template <typename T> T &need();
 

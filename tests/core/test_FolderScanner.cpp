@@ -164,3 +164,24 @@ TEST(FolderScanner, ResolutionsBeyondTheSignedRangeAreRefused)
     core.shutdown();
     swapLogOutput(std::move(old));
 }
+
+// File names are bytes: one that is not clean text becomes no alias, so no
+// listing of the catalogue can turn ill-formed.
+TEST(FolderScanner, NamesThatAreNotCleanTextMakeNoAlias)
+{
+    auto old = swapLogOutput(std::make_unique<StdioOutput>(stdout, false, 1));
+    TempDir dir;
+    for (const char *f : {"Gr\xC3\xB6\xC3\x9F" "e.png", "bad\xFF.png", "bell\x07.png", "ok.png"})
+        writePng(dir.path / f);
+    FakeRaster raster;
+    OvCore core;
+    core.start(&raster, nullptr, {makeImageFile});
+    core.scanFolder(dir.path.c_str(), "user/", false);
+    QiParams list;
+    core.listPatterns(list);
+    EXPECT_TRUE(list.has("user/Gr\xC3\xB6\xC3\x9F" "e"));
+    EXPECT_TRUE(list.has("user/ok"));
+    EXPECT_EQ(list.size(), 3u) << "ImageFile and the two clean names";
+    core.shutdown();
+    swapLogOutput(std::move(old));
+}

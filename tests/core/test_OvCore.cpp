@@ -4,6 +4,7 @@
 #include "QiLog.h"
 #include "QiOptInt.h"
 #include "QiOptRGB.h"
+#include "QiOptEnum.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -128,6 +130,7 @@ protected:
     }
     void TearDown() override
     {
+        raster.openGate();
         if (dummy)
             dummy->release();
         core.shutdown();
@@ -144,7 +147,8 @@ protected:
             bool result = false;
             return core.waitTransaction(id, result) && result;
         });
-        while (!core.hasWaiter())
+        // A wait that returned at once (request gone) ends this loop too.
+        while (!core.hasWaiter() && w.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
             std::this_thread::yield();
         raster.openGate();
         EXPECT_TRUE(w.get());
@@ -296,27 +300,141 @@ TEST_F(Engine, UnknownOptionsOnlyWarn)
     EXPECT_NE(log.find("Info: raster rendered Dummy in time "), std::string::npos);
 }
 
-TEST_F(Engine, StopMessageEndsTheThreadWithRequestsQueuedBehind)
+// The stop message is the engine's own: a "CyanidePill" key in a request
+// or an alias is an unknown option like any other and stops nothing.
+// Shutdown queues its stop behind what is queued, and afterwards nothing is
+// accepted that nothing would process.
+TEST_F(Engine, StopMessageIsTheEnginesOwn)
 {
+    QiParams pill = pattern("Dummy");
+    pill.set("CyanidePill", "0x1234abcd");
+    postWait(pill);
+    ASSERT_EQ(dummy->count(), 1u) << "drawn like any request";
+    EXPECT_EQ(value(dummy->last(), "CyanidePill"), "0x1234abcd");
+    EXPECT_NE(logged->get().find("warning: Dummy: unknown option: 'CyanidePill'"), std::string::npos);
+    ASSERT_TRUE(core.makeAlias("pill", pill));
+    postWait(pattern("pill"));
+    QiParams bare;
+    bare.set("CyanidePill", "1");
+    postWait(bare);
+    postWait(pattern("Dummy"));
+    EXPECT_EQ(dummy->count(), 3u) << "the render thread is still there (the bare key drew nothing)";
+    EXPECT_TRUE(core.running());
+
     dummy->hold = true;
+    dummy->entered = false;
     core.postPattern("Dummy");
     dummy->waitEntered();
-    QiParams pill;
-    pill.set("CyanidePill", "0x1234abcd");
-    core.post(pill);
-    int32_t behind = core.postPattern("Dummy");
+    int32_t queued = core.postPattern("Dummy");
     auto waiter = std::async(std::launch::async, [&] {
-        bool r = true;
-        core.waitTransaction(behind, r);
-        return r;
+        bool r = false;
+        return core.waitTransaction(queued, r) && r;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    while (!core.hasWaiter())
+        std::this_thread::yield();
+    auto stopping = std::async(std::launch::async, [&] { core.shutdown(); });
+    // Posts race the stop: those accepted before it are drawn; once it is
+    // queued nothing more is taken.
+    int32_t last = queued, id = queued;
+    size_t accepted = 0;
+    for (int i = 0; i < 5000 && id != OvCore::kRefused; ++i) {
+        id = core.postPattern("Dummy");
+        if (id != OvCore::kRefused) {
+            last = id;
+            ++accepted;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    EXPECT_EQ(id, OvCore::kRefused);
     dummy->release();
-    core.shutdown();
-    EXPECT_EQ(dummy->count(), 1u);
-    EXPECT_FALSE(waiter.get()) << "a waiter for a dropped request is released";
-    EXPECT_NE(logged->get().find("Minutiae: Cyanide-0x1234abcd\n"), std::string::npos);
+    stopping.get();
+    EXPECT_TRUE(waiter.get()) << "what was queued before the stop is drawn";
+    EXPECT_EQ(dummy->count(), 5u + accepted);
+    char line[64];
+    snprintf(line, sizeof line, "Minutiae: Cyanide-0x%08x\n", static_cast<uint32_t>(last) + 1u);
+    EXPECT_NE(logged->get().find(line), std::string::npos) << "the stop carries the next id: " << line;
     EXPECT_EQ(raster.interface(), nullptr) << "the engine detaches from the raster";
+
+    // After shutdown: refused, and waits return false at once.
+    EXPECT_FALSE(core.running());
+    EXPECT_EQ(core.post(pattern("Dummy")), OvCore::kRefused);
+    EXPECT_EQ(core.postPattern("Dummy"), OvCore::kRefused);
+    bool r = true;
+    EXPECT_FALSE(core.waitTransaction(OvCore::kRefused, r));
+    EXPECT_FALSE(core.waitTransaction(queued + 1, r));
+    EXPECT_NE(logged->get().find("OvCore::post: the render thread is not running, request refused"),
+              std::string::npos);
+}
+
+// Posters racing shutdown: every id handed out is drawn, none is lost
+// behind the stop message. (The next id is read under the lock: a
+// thread-sanitizer build sees the race otherwise.)
+TEST_F(Engine, EveryIdHandedOutBeforeShutdownIsDrawn)
+{
+    std::atomic<bool> go{true};
+    std::vector<std::thread> posters;
+    std::atomic<int> accepted{0};
+    for (int t = 0; t < 3; ++t)
+        posters.emplace_back([&] {
+            while (go.load()) {
+                if (core.postPattern("Dummy") != OvCore::kRefused)
+                    ++accepted;
+                else
+                    std::this_thread::yield();
+            }
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    core.shutdown();
+    go.store(false);
+    for (auto &t : posters)
+        t.join();
+    EXPECT_GT(accepted.load(), 0);
+    EXPECT_EQ(dummy->count(), static_cast<size_t>(accepted.load()));
+}
+
+// The queue holds 256 requests (and 64 MiB of keys and values); beyond
+// that post refuses with one log line per episode, and every id it handed
+// out is drawn.
+TEST_F(Engine, QueueIsBoundedAndEveryIdIsDrawn)
+{
+    raster.closeGate();
+    const int32_t first = core.postPattern("Dummy");
+    while (core.queuedRequests() != 0)
+        std::this_thread::yield(); // taken, held at the gate
+    std::vector<int32_t> ids;
+    for (int i = 0; i < 300; ++i)
+        ids.push_back(core.postPattern("Dummy"));
+    ASSERT_EQ(core.queuedRequests(), OvCore::kMaxQueuedRequests);
+    for (int i = 0; i < 300; ++i) {
+        if (i < 256)
+            ASSERT_EQ(ids[i], first + 1 + i) << i;
+        else
+            ASSERT_EQ(ids[i], OvCore::kRefused) << i;
+    }
+    const std::string log = logged->get();
+    size_t at = log.find("Warning: OvCore::post: request queue full (256 requests");
+    EXPECT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.find("request queue full", at + 30), std::string::npos) << "one line per episode";
+    raster.openGate();
+    for (int i = 0; i < 5000 && dummy->count() < 257; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(dummy->count(), 257u);
+    postWait(pattern("Dummy"));
+    EXPECT_NE(logged->get().find("OvCore::post: request queue has room again; 44 requests were refused"),
+              std::string::npos);
+
+    // Bytes count as well: two requests of 40 MB do not both wait.
+    raster.closeGate();
+    core.postPattern("Other");
+    while (core.queuedRequests() != 0)
+        std::this_thread::yield();
+    QiParams big = pattern("Dummy");
+    big.set("Size", std::string(40 << 20, '7'));
+    EXPECT_NE(core.post(big), OvCore::kRefused);
+    EXPECT_EQ(core.post(big), OvCore::kRefused);
+    EXPECT_NE(core.postPattern("Dummy"), OvCore::kRefused) << "a small one still fits";
+    raster.openGate();
+    postWait(pattern("Dummy"));
 }
 
 TEST_F(Engine, FramePeriodFlipsBuffersWhileIdle)
@@ -588,4 +706,84 @@ TEST_F(Engine, GeneratorOptionsArePublishedAsFourteenMaps)
     EXPECT_EQ(value(maps[12], "OutputColor"), "RGB_24");
     EXPECT_EQ(value(maps[12], "GateRed"), "0");
     EXPECT_TRUE(maps[13].empty()) << "no request applied yet";
+}
+
+namespace {
+long residentKb()
+{
+    FILE *f = fopen("/proc/self/statm", "r");
+    long pages = 0, rss = 0;
+    if (f) {
+        if (fscanf(f, "%ld %ld", &pages, &rss) != 2)
+            rss = 0;
+        fclose(f);
+    }
+    return rss * (sysconf(_SC_PAGESIZE) / 1024);
+}
+} // namespace
+
+// Every rescan kept the list it replaced, forever (2-3 kB a call). An
+// unchanged list is now kept as it is; a replaced one is freed once no
+// reader holds it, while readers on other threads go on reading.
+TEST_F(Engine, RescanFormatsKeepsMemoryFlat)
+{
+    QiOptEnum &vf = OvGenOptions::videoFormat;
+    std::vector<std::string> kona, other;
+    for (int i = 0; i < 31; ++i) {
+        kona.push_back("1080p " + std::to_string(i) + ".00 3Ga (HDMI, SDI-3Ga)");
+        other.push_back("4x2048x1080p " + std::to_string(i) + ".00");
+    }
+    raster.formats = kona;
+    core.rescanFormats();
+    ASSERT_EQ(vf.values(), kona);
+    EXPECT_EQ(vf.snapshotsHeld(), 1);
+
+    std::atomic<bool> reading{true};
+    std::atomic<long> reads{0};
+    std::thread reader([&] {
+        while (reading.load()) {
+            std::vector<std::string> v = vf.values();
+            std::string n = vf.nameAt(3);
+            QiParams d;
+            vf.describe(d);
+            // Each read sees one whole list, never a mix.
+            if (v.size() != 31 || (v[0] != kona[0] && v[0] != other[0]))
+                ADD_FAILURE() << "a torn list";
+            ++reads;
+        }
+    });
+    const long before = residentKb();
+    for (int i = 0; i < 20000; ++i) {
+        raster.formats = i % 2 ? kona : other;
+        core.rescanFormats();
+    }
+    for (int i = 0; i < 20000; ++i)
+        core.rescanFormats(); // unchanged
+    const long grew = residentKb() - before;
+    reading.store(false);
+    reader.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(vf.snapshotsHeld(), 1) << "replaced lists are freed";
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_LT(grew, 4096) << "40 000 rescans grew resident memory by " << grew << " kB";
+#else
+    (void)grew;
+#endif
+    raster.formats = {"SD", "HD", "UHD"};
+    core.rescanFormats();
+}
+
+// Alias names are listed to clients in XML: names with control characters
+// or broken UTF-8 are refused, whoever makes them.
+TEST_F(Engine, AliasNamesMustBeCleanText)
+{
+    QiParams p = pattern("Dummy");
+    for (const char *bad : {"bell\x07", "\xFF", "tab\there", "del\x7F", "c1\xC2\x80", "\xED\xA0\x80", "\xEF\xBF\xBF"})
+        EXPECT_FALSE(core.makeAlias(bad, p)) << bad;
+    EXPECT_NE(logged->get().find("makeAlias: refusing an alias name with control characters or invalid UTF-8"),
+              std::string::npos);
+    EXPECT_TRUE(core.makeAlias("Gr\xC3\xB6\xC3\x9F" "e \xF0\x9D\x84\x9E", p));
+    QiParams list;
+    core.listPatterns(list);
+    EXPECT_EQ(list.size(), 5u) << "Dummy, Other, Big, Raster and the good name";
 }

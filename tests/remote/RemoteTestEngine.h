@@ -7,6 +7,7 @@
 #include "../common/CountingRaster.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -33,9 +34,40 @@ public:
         ++rescans;
         return true;
     }
+    // With the gate closed the render thread stops at the start of the
+    // next request (every request asks rerenderP first).
+    bool rerenderP() override
+    {
+        std::unique_lock<std::mutex> g(gateLock);
+        gateWaiting = true;
+        gateCond.notify_all();
+        gateCond.wait(g, [this] { return !gateClosed; });
+        gateWaiting = false;
+        return false;
+    }
+    void closeGate()
+    {
+        std::lock_guard<std::mutex> g(gateLock);
+        gateClosed = true;
+    }
+    void openGate()
+    {
+        std::lock_guard<std::mutex> g(gateLock);
+        gateClosed = false;
+        gateCond.notify_all();
+    }
+    // Waits until the render thread stands at the closed gate.
+    void waitAtGate()
+    {
+        std::unique_lock<std::mutex> g(gateLock);
+        gateCond.wait(g, [this] { return gateWaiting; });
+    }
 
     std::atomic<int> edidReads{0}, rescans{0};
     std::atomic<bool> haveEdid{true};
+    std::mutex gateLock;
+    std::condition_variable gateCond;
+    bool gateClosed = false, gateWaiting = false;
 };
 
 inline QiOptInt g_steps("Steps", "Number of steps", 4, 1, 64);

@@ -54,7 +54,7 @@ inline std::string readResponse(int fd, bool *closed = nullptr, int timeoutMs = 
         if (h != std::string::npos) {
             size_t l = got.find("Content-length: ");
             if (l != std::string::npos && l < h) {
-                size_t len = std::stoul(got.substr(l + 16));
+                size_t len = std::stoul(got.substr(l + 16, 24));
                 if (got.size() >= h + 4 + len)
                     return got;
             }

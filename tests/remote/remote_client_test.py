@@ -167,6 +167,50 @@ class GeneratorOverXmlRpc(unittest.TestCase):
             results[3]
         self.assertEqual(f.exception.faultString, "foo: unknown method name")
 
+    def test_answers_stay_well_formed(self):
+        """Names and values with control characters or broken UTF-8 never make
+        an answer that expat refuses."""
+        import http.client
+        p = self.proxy()
+        self.assertEqual(p.SetAlias({"AliasName": "bell\x07", "Pattern": "TestBars"}), "invalid arguments")
+        self.assertEqual(p.SetAlias({"AliasName": "Gr\u00f6\u00dfe", "Pattern": "TestBars"}), "Gr\u00f6\u00dfe")
+        self.assertIsInstance(p.SetGen({"Pattern": "TestBars", "Note": "a\x01b"}), int)
+        # Bytes that are not UTF-8 cannot come from xmlrpc.client: send them raw.
+        body = (b"<?xml version='1.0'?><methodCall><methodName>SetAlias</methodName><params><param><value>"
+                b"<struct><member><name>AliasName</name><value>x\xff\xfe</value></member><member><name>"
+                b"Pattern</name><value>TestBars</value></member></struct></value></param></params></methodCall>")
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        c.request("POST", "/RPC2", body, {"Content-Type": "text/xml"})
+        answer = c.getresponse().read()
+        c.close()
+        self.assertEqual(xmlrpc.client.loads(answer)[0][0], "invalid arguments")
+        listed = p.PatternOption()
+        self.assertEqual(listed["Gr\u00f6\u00dfe"], "Alias/TestBars")
+        deadline = time.monotonic() + 10
+        current = p.GetGenOptions()[-1]
+        while "Note" not in current and time.monotonic() < deadline:
+            time.sleep(0.02)
+            current = p.GetGenOptions()[-1]
+        self.assertEqual(current["Note"], "a\ufffdb")
+
+    def test_pipelined_requests(self):
+        import socket
+        body = xmlrpc.client.dumps(("TestBars",), "SetGen").encode()
+        req = (b"POST /RPC2 HTTP/1.1\r\nHost: x\r\nContent-Type: text/xml\r\nContent-length: %d\r\n\r\n"
+               % len(body)) + body
+        s = socket.create_connection(("127.0.0.1", self.port), timeout=5)
+        s.sendall(req + req)
+        got = b""
+        while got.count(b"</methodResponse>") < 2:
+            chunk = s.recv(65536)
+            self.assertTrue(chunk, "closed before the second answer")
+            got += chunk
+        s.close()
+        first, second = [xmlrpc.client.loads(part + b"</methodResponse>")[0][0]
+                         for part in got.split(b"</methodResponse>")[:2]
+                         for part in [part[part.index(b"<?xml"):]]]
+        self.assertEqual(second, first + 1)
+
 
 if __name__ == "__main__":
     SERVER = sys.argv.pop(1)

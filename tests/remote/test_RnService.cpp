@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <cstring>
+#include <string>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -144,4 +145,34 @@ TEST(RnService, RequestorAsksAndSplitsAnswersIntoRecords)
     auto t0 = std::chrono::steady_clock::now();
     requestor.wait();
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.0);
+}
+
+// A record from the network may fill all 24 name bytes with no zero after
+// them; its name still reads as text of exactly those 24 bytes.
+TEST(RnService, ReceivedNamesWithoutATerminatorStayBounded)
+{
+    uint8_t bytes[RnServiceRecord::kSize];
+    memset(bytes, 'N', 24);
+    bytes[24] = 0xF9; // 5113, no zero byte anywhere in the record
+    bytes[25] = 0x13;
+    bytes[26] = 0x3E; // 9022
+    bytes[27] = 0x23;
+    RnServiceRecord r = RnServiceRecord::fromBytes(bytes);
+    EXPECT_EQ(std::string(r.hostName), std::string(24, 'N'));
+    EXPECT_EQ(r.serviceCode, 5113);
+    uint8_t back[RnServiceRecord::kSize];
+    r.toBytes(back);
+    EXPECT_EQ(memcmp(back, bytes, sizeof bytes), 0) << "all 24 bytes go out again";
+
+    // The same through a requestor's socket.
+    RnServiceRequestor requestor(0, freeUdpPort(), "127.0.0.1", 1000);
+    ASSERT_TRUE(requestor.start());
+    Udp sender;
+    sender.sendTo(requestor.port(), bytes, sizeof bytes);
+    for (int i = 0; i < 100 && requestor.answers().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::vector<RnServiceRequestor::Answer> got = requestor.answers();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(strlen(got[0].record.hostName), 24u);
+    EXPECT_EQ(got[0].record.port, 9022);
 }
