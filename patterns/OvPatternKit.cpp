@@ -5,6 +5,8 @@
 #include "QiWorkerPool.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 void ovFinishFrame(OvCore *engine, QiRaster &r, const char *title, const char *extra, int32_t index, bool exact)
@@ -51,4 +53,38 @@ void ovFillRows(QiRaster &r, const uint64_t *row, int32_t x, int32_t w, int32_t 
         copy(0, rows);
     else
         QiWorkerPool::shared().run(rows, 16, copy);
+}
+
+void ovCopyRows(QiRaster &r, int32_t y, int32_t h, const std::function<const uint64_t *(int32_t)> &source)
+{
+    if (!r.data() || h <= 0 || r.width() <= 0)
+        return;
+    const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(int64_t{y} + h, r.height());
+    if (y0 >= y1)
+        return;
+    const size_t bytes = static_cast<size_t>(r.width()) * sizeof(uint64_t);
+    auto copy = [&](int32_t begin, int32_t end) {
+        for (int32_t j = begin; j < end; ++j) {
+            const int32_t row = static_cast<int32_t>(y0) + j;
+            if (const uint64_t *src = source(row))
+                std::memcpy(r.row(row), src, bytes);
+        }
+    };
+    const int32_t rows = static_cast<int32_t>(y1 - y0);
+    if (static_cast<size_t>(rows) * bytes < (size_t{8} << 20))
+        copy(0, rows);
+    else
+        QiWorkerPool::shared().run(rows, 16, copy);
+}
+
+void ovOutline(QiRaster &r, uint64_t word, int32_t x0, int32_t y0, int32_t x1, int32_t y1)
+{
+    const int64_t left = std::min(x0, x1), right = std::max(x0, x1);
+    const int64_t top = std::min(y0, y1), bottom = std::max(y0, y1);
+    auto span = [](int64_t a, int64_t b) { return static_cast<int32_t>(std::min<int64_t>(b - a + 1, INT32_MAX)); };
+    // Sides as rectangles one pixel thick; fillRect clips.
+    r.fillRect(word, static_cast<int32_t>(left), static_cast<int32_t>(top), span(left, right), 1);
+    r.fillRect(word, static_cast<int32_t>(left), static_cast<int32_t>(bottom), span(left, right), 1);
+    r.fillRect(word, static_cast<int32_t>(left), static_cast<int32_t>(top), 1, span(top, bottom));
+    r.fillRect(word, static_cast<int32_t>(right), static_cast<int32_t>(top), 1, span(top, bottom));
 }
