@@ -1,6 +1,10 @@
 #include "OvBuiltins.h"
 
+#include "OvpCheckerboard.h"
 #include "OvpColorbars.h"
+#include "OvpGeometry.h"
+#include "OvpResolution.h"
+#include "OvpVerticalBar.h"
 
 namespace {
 template <class T> OvPatternRenderer *make() { return new T; }
@@ -10,11 +14,15 @@ const std::vector<OvRendererFactory> &ovBuiltinRenderers()
 {
     // One row per pattern, in registration order. Patterns still to come take
     // their place here: "CCRA_L20C100", "IDMS", "BT.815", "Brightness",
-    // "Checkerboard", "Chromaticity", "Color", [Colorbars], "Contrast",
-    // "Geometry", "Gradient", "Sharpness", "VerticalBar", "Window",
-    // "ZonePlate", "Resolution", "ImageFile", "Sine", "SectorStar".
+    // [Checkerboard], "Chromaticity", "Color", [Colorbars], "Contrast",
+    // [Geometry], "Gradient", "Sharpness", [VerticalBar], "Window",
+    // "ZonePlate", [Resolution], "ImageFile", "Sine", "SectorStar".
     static const std::vector<OvRendererFactory> kBuiltins = {
+        make<OvpCheckerboard>,
         make<OvpColorbars>,
+        make<OvpGeometry>,
+        make<OvpVerticalBar>,
+        make<OvpResolution>,
     };
     return kBuiltins;
 }
