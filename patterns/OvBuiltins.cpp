@@ -1,9 +1,13 @@
 #include "OvBuiltins.h"
 
+#include "OvpBT815.h"
 #include "OvpCheckerboard.h"
 #include "OvpColorbars.h"
+#include "OvpCornerContrast.h"
 #include "OvpGeometry.h"
+#include "OvpIDMS.h"
 #include "OvpResolution.h"
+#include "OvpSharpness.h"
 #include "OvpVerticalBar.h"
 
 namespace {
@@ -13,14 +17,18 @@ template <class T> OvPatternRenderer *make() { return new T; }
 const std::vector<OvRendererFactory> &ovBuiltinRenderers()
 {
     // One row per pattern, in registration order. Patterns still to come take
-    // their place here: "CCRA_L20C100", "IDMS", "BT.815", "Brightness",
+    // their place here: [CCRA_L20C100], [IDMS], [BT.815], "Brightness",
     // [Checkerboard], "Chromaticity", "Color", [Colorbars], "Contrast",
-    // [Geometry], "Gradient", "Sharpness", [VerticalBar], "Window",
+    // [Geometry], "Gradient", [Sharpness], [VerticalBar], "Window",
     // "ZonePlate", [Resolution], "ImageFile", "Sine", "SectorStar".
     static const std::vector<OvRendererFactory> kBuiltins = {
+        make<OvpCornerContrast>,
+        make<OvpIDMS>,
+        make<OvpBT815>,
         make<OvpCheckerboard>,
         make<OvpColorbars>,
         make<OvpGeometry>,
+        make<OvpSharpness>,
         make<OvpVerticalBar>,
         make<OvpResolution>,
     };
