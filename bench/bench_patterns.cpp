@@ -129,6 +129,14 @@ struct BenchRequest {
 const BenchRequest kRequests[] = {
     {"Colorbars", "Style=fullfield"},
     {"SMPTEBars", ""},
+    {"Raster", ""},
+    {"Sharpness", "Style=multiburst"},
+    {"VerticalBar", "style=wrgbcmyk"},
+    {"VerticalBar", "width=1"},
+    {"Checkerboard", "hPatch=5000;vPatch=5000"},
+    {"Geometry", "hLines=480;vLines=480"},
+    {"Resolution", "Style=HLines"},
+    {"Resolution", "Style=Pixels"},
 };
 
 void patternRender(benchmark::State &state, std::string pattern, std::string options)
