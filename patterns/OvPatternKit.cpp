@@ -5,7 +5,6 @@
 #include "QiWorkerPool.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -79,12 +78,18 @@ void ovCopyRows(QiRaster &r, int32_t y, int32_t h, const std::function<const uin
 
 void ovOutline(QiRaster &r, uint64_t word, int32_t x0, int32_t y0, int32_t x1, int32_t y1)
 {
-    const int64_t left = std::min(x0, x1), right = std::max(x0, x1);
-    const int64_t top = std::min(y0, y1), bottom = std::max(y0, y1);
-    auto span = [](int64_t a, int64_t b) { return static_cast<int32_t>(std::min<int64_t>(b - a + 1, INT32_MAX)); };
-    // Sides as rectangles one pixel thick; fillRect clips.
-    r.fillRect(word, static_cast<int32_t>(left), static_cast<int32_t>(top), span(left, right), 1);
-    r.fillRect(word, static_cast<int32_t>(left), static_cast<int32_t>(bottom), span(left, right), 1);
-    r.fillRect(word, static_cast<int32_t>(left), static_cast<int32_t>(top), 1, span(top, bottom));
-    r.fillRect(word, static_cast<int32_t>(right), static_cast<int32_t>(top), 1, span(top, bottom));
+    const int32_t left = std::min(x0, x1), right = std::max(x0, x1);
+    const int32_t top = std::min(y0, y1), bottom = std::max(y0, y1);
+    // Sides as rectangles one pixel thick, their lengths cut to just beyond
+    // the frame first so that far-off corners cannot overflow them.
+    const int64_t l = std::max<int64_t>(left, -1), rr = std::min<int64_t>(right, r.width());
+    const int64_t t = std::max<int64_t>(top, -1), b = std::min<int64_t>(bottom, r.height());
+    if (l <= rr) {
+        r.fillRect(word, static_cast<int32_t>(l), top, static_cast<int32_t>(rr - l + 1), 1);
+        r.fillRect(word, static_cast<int32_t>(l), bottom, static_cast<int32_t>(rr - l + 1), 1);
+    }
+    if (t <= b) {
+        r.fillRect(word, left, static_cast<int32_t>(t), 1, static_cast<int32_t>(b - t + 1));
+        r.fillRect(word, right, static_cast<int32_t>(t), 1, static_cast<int32_t>(b - t + 1));
+    }
 }

@@ -32,6 +32,18 @@ TEST(PatternKit, OutlineMatchesFourLines)
     EXPECT_EQ(fast.pixel(3, 3), 5u);
     ovOutline(fast, 6, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX);
     EXPECT_EQ(fast.pixel(50, 30), 0u) << "the sides lie outside";
+    // Far-off ends: the rows inside the frame are drawn in full.
+    ovOutline(fast, 7, INT32_MAX, 10, INT32_MIN, 20);
+    for (int32_t x = 0; x < 97; ++x) {
+        ASSERT_EQ(fast.pixel(x, 10), 7u) << x;
+        ASSERT_EQ(fast.pixel(x, 20), 7u) << x;
+        ASSERT_NE(fast.pixel(x, 15), 7u) << x;
+    }
+    ovOutline(fast, 8, 40, INT32_MIN, 50, INT32_MAX - 1);
+    for (int32_t y = 0; y < 61; ++y) {
+        ASSERT_EQ(fast.pixel(40, y), 8u) << y;
+        ASSERT_EQ(fast.pixel(50, y), 8u) << y;
+    }
 }
 
 TEST(PatternKit, WindowSide)
