@@ -148,6 +148,14 @@ const BenchRequest kRequests[] = {
     // The card prepared for the output height (2160 lines at 4096 wide),
     // decoded once and then copied in on video black.
     {"Nimbra-Test-Card", ""},
+    {"Raster", ""},
+    {"Sharpness", "Style=multiburst"},
+    {"VerticalBar", "style=wrgbcmyk"},
+    {"VerticalBar", "width=1"},
+    {"Checkerboard", "hPatch=5000;vPatch=5000"},
+    {"Geometry", "hLines=480;vLines=480"},
+    {"Resolution", "Style=HLines"},
+    {"Resolution", "Style=Pixels"},
 };
 
 void patternRender(benchmark::State &state, std::string pattern, std::string options)

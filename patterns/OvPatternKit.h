@@ -5,7 +5,9 @@
 #include "OvPatternRenderer.h"
 #include "QiOptEnum.h"
 
+#include <cmath>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class OvCore;
@@ -67,3 +69,34 @@ inline OvSpan ovSplit(int32_t total, int64_t i, int64_t n)
 // stripes): the run is computed once and the copies spread over the
 // worker pool when the area is large. row must not lie in the rows written.
 void ovFillRows(QiRaster &r, const uint64_t *row, int32_t x, int32_t w, int32_t y, int32_t h);
+
+// Row y of rows y .. y+h-1 (cut to the frame) becomes a copy of the
+// full-width run source(y); a null run leaves the row as it is. For
+// patterns whose rows take one of a few prepared runs (gratings, patch
+// rows, nested bands). source is called from the worker pool's threads
+// when the area is large, so it must only read; the runs must not lie in
+// the frame.
+void ovCopyRows(QiRaster &r, int32_t y, int32_t h, const std::function<const uint64_t *(int32_t)> &source);
+
+// The closed one-pixel rectangle through (x0, y0) and (x1, y1), corners in
+// any order: the pixels four drawLine calls along its sides give, written as
+// clipped rows and columns.
+void ovOutline(QiRaster &r, uint64_t word, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+
+// Sets a colour option's default to the grey (level, level, level); the
+// "(K)" and "(W)" defaults follow the raster's levels at registration.
+inline void ovSetDefaultGrey(QiOptRGB &opt, int32_t level)
+{
+    opt.defaultRed = level;
+    opt.defaultGreen = level;
+    opt.defaultBlue = level;
+}
+
+// One side of a window covering percent of the frame's area with the
+// frame's aspect: trunc(sqrt(side*side*percent/100)), the quotient
+// truncated first (a fifth of the side for 4%).
+inline int32_t ovWindowSide(int32_t side, int32_t percent)
+{
+    const int64_t s = side;
+    return static_cast<int32_t>(std::sqrt(static_cast<double>(s * s * percent / 100)));
+}
