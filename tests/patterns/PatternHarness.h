@@ -32,8 +32,13 @@ public:
     // A word no pattern draws: components far beyond any depth.
     static constexpr uint64_t kPoison = 0xFFFF'FFFF'FFFF'FFFFull;
 
-    PatternHarness(int32_t w, int32_t h, int32_t bits = 10) : raster(w, h, bits)
+    // black/white: the raster's levels (K, W) when not -1; set before the
+    // engine starts, so defaults rewritten at registration follow them.
+    PatternHarness(int32_t w, int32_t h, int32_t bits = 10, int32_t black = -1, int32_t white = -1)
+        : raster(w, h, bits)
     {
+        if (black >= 0 && white >= 0)
+            raster.setLevels(black, white);
         engine.start(&raster, ORVANE_DATA_DIR, ovBuiltinRenderers());
     }
     ~PatternHarness() { engine.shutdown(); }
