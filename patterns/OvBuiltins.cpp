@@ -1,6 +1,7 @@
 #include "OvBuiltins.h"
 
 #include "OvpColorbars.h"
+#include "OvpGradient.h"
 
 namespace {
 template <class T> OvPatternRenderer *make() { return new T; }
@@ -11,10 +12,11 @@ const std::vector<OvRendererFactory> &ovBuiltinRenderers()
     // One row per pattern, in registration order. Patterns still to come take
     // their place here: "CCRA_L20C100", "IDMS", "BT.815", "Brightness",
     // "Checkerboard", "Chromaticity", "Color", [Colorbars], "Contrast",
-    // "Geometry", "Gradient", "Sharpness", "VerticalBar", "Window",
+    // "Geometry", [Gradient], "Sharpness", "VerticalBar", "Window",
     // "ZonePlate", "Resolution", "ImageFile", "Sine", "SectorStar".
     static const std::vector<OvRendererFactory> kBuiltins = {
         make<OvpColorbars>,
+        make<OvpGradient>,
     };
     return kBuiltins;
 }
