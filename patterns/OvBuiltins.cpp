@@ -2,6 +2,7 @@
 
 #include "OvpColorbars.h"
 #include "OvpGradient.h"
+#include "OvpWindows.h"
 
 namespace {
 template <class T> OvPatternRenderer *make() { return new T; }
@@ -12,11 +13,12 @@ const std::vector<OvRendererFactory> &ovBuiltinRenderers()
     // One row per pattern, in registration order. Patterns still to come take
     // their place here: "CCRA_L20C100", "IDMS", "BT.815", "Brightness",
     // "Checkerboard", "Chromaticity", "Color", [Colorbars], "Contrast",
-    // "Geometry", [Gradient], "Sharpness", "VerticalBar", "Window",
+    // "Geometry", [Gradient], "Sharpness", "VerticalBar", [Window],
     // "ZonePlate", "Resolution", "ImageFile", "Sine", "SectorStar".
     static const std::vector<OvRendererFactory> kBuiltins = {
         make<OvpColorbars>,
         make<OvpGradient>,
+        make<OvpWindows>,
     };
     return kBuiltins;
 }
