@@ -41,8 +41,9 @@ TEST(Gradient, HStair11AtEightBitsFullRangeHasElevenBandsOfTheStatedLevels)
         EXPECT_EQ(t.at(0, top), grey(levels[i])) << "band " << i;
         EXPECT_EQ(t.at(1919, bottom), grey(levels[i])) << "band " << i;
         EXPECT_TRUE(rowUniform(t, top) && rowUniform(t, bottom)) << i;
-        if (i > 0)
+        if (i > 0) {
             EXPECT_EQ(t.at(700, top - 1), grey(levels[i - 1])) << "band " << i << " starts at row " << top;
+        }
     }
 }
 
