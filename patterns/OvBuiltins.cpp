@@ -1,6 +1,9 @@
 #include "OvBuiltins.h"
 
+#include "OvpBrightness.h"
+#include "OvpColor.h"
 #include "OvpColorbars.h"
+#include "OvpContrast.h"
 #include "OvpGradient.h"
 #include "OvpWindows.h"
 
@@ -11,12 +14,15 @@ template <class T> OvPatternRenderer *make() { return new T; }
 const std::vector<OvRendererFactory> &ovBuiltinRenderers()
 {
     // One row per pattern, in registration order. Patterns still to come take
-    // their place here: "CCRA_L20C100", "IDMS", "BT.815", "Brightness",
-    // "Checkerboard", "Chromaticity", "Color", [Colorbars], "Contrast",
+    // their place here: "CCRA_L20C100", "IDMS", "BT.815", [Brightness],
+    // "Checkerboard", "Chromaticity", [Color], [Colorbars], [Contrast],
     // "Geometry", [Gradient], "Sharpness", "VerticalBar", [Window],
     // "ZonePlate", "Resolution", "ImageFile", "Sine", "SectorStar".
     static const std::vector<OvRendererFactory> kBuiltins = {
+        make<OvpBrightness>,
+        make<OvpColor>,
         make<OvpColorbars>,
+        make<OvpContrast>,
         make<OvpGradient>,
         make<OvpWindows>,
     };

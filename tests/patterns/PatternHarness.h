@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -85,3 +86,31 @@ public:
     TestRaster raster;
     OvCore engine;
 };
+
+// A label's text, colour, font and centring: the glyph pixels the label
+// font gives for text centred on (x, y) over a plain background of level bg
+// must appear in the frame as they are, between columns x0 and x1 (the area
+// under the label that has level bg).
+inline ::testing::AssertionResult labelAt(PatternHarness &t, const char *text, uint32_t colour, uint32_t bg,
+                                          int32_t x, int32_t y, int32_t x0, int32_t x1)
+{
+    TestRaster ref(t.raster.width(), t.raster.height(), t.raster.bits());
+    ref.fill(t.grey(bg));
+    int32_t w = 0, h = 0;
+    QiFont *font = t.engine.font(OvCore::kLabelFont);
+    if (!font || !font->ok())
+        return ::testing::AssertionFailure() << "no label font";
+    drawText(ref, *font, text, t.grey(colour), x, y, w, h, false, 4);
+    size_t glyph = 0;
+    for (int32_t j = std::max(0, y - h); j < std::min(ref.height(), y + h); ++j)
+        for (int32_t i = std::max({0, x0, x - w}); i < std::min({ref.width(), x1, x + w}); ++i) {
+            if (ref.pixel(i, j) == t.grey(bg))
+                continue;
+            ++glyph;
+            if (ref.pixel(i, j) != t.raster.pixel(i, j))
+                return ::testing::AssertionFailure() << "label \"" << text << "\" differs at " << i << "," << j;
+        }
+    if (glyph < 10)
+        return ::testing::AssertionFailure() << "label \"" << text << "\" has no glyphs";
+    return ::testing::AssertionSuccess();
+}
