@@ -67,12 +67,14 @@ void drawNormal(QiRaster &r, bool horizontal, int64_t c, int64_t m, bool mirror,
     }
     const int32_t w = r.width(), h = r.height();
     if (horizontal) {
+        // Strip edges once, not per row.
+        std::vector<int32_t> edges(static_cast<size_t>(m) + 2);
+        for (int64_t j = 0; j <= m + 1; ++j)
+            edges[static_cast<size_t>(j)] = ovSplit(w, j, m + 1).start;
         ovForEachRow(r, 0, h, [&](int32_t y, uint64_t *row) {
             const size_t i = static_cast<size_t>(ovSplitAt(h, y, c));
-            for (int64_t j = 0; j <= m; ++j) {
-                const OvSpan strip = ovSplit(w, j, m + 1);
-                std::fill(row + strip.start, row + strip.end, (j & 1) ? b[i] : a[i]);
-            }
+            for (size_t j = 0; j + 1 < edges.size(); ++j)
+                std::fill(row + edges[j], row + edges[j + 1], (j & 1) ? b[i] : a[i]);
         });
         return;
     }
