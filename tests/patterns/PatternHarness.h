@@ -16,6 +16,7 @@
 #include <initializer_list>
 #include <string>
 #include <utility>
+#include <vector>
 
 struct Rgb {
     uint32_t r, g, b;
@@ -113,4 +114,33 @@ inline ::testing::AssertionResult labelAt(PatternHarness &t, const char *text, u
     if (glyph < 10)
         return ::testing::AssertionFailure() << "label \"" << text << "\" has no glyphs";
     return ::testing::AssertionSuccess();
+}
+
+// A pattern's options as the engine publishes them, one line each:
+// "Name|DataType|Description" then the keys that follow from the type
+// (defaults, limits, values) and the predicate, as key=value.
+inline std::vector<std::string> publishedOptions(OvCore &engine, const char *pattern)
+{
+    std::vector<QiParams> opts;
+    std::vector<std::string> lines;
+    if (!engine.getPatternOpts(pattern, opts))
+        return lines;
+    for (const QiParams &o : opts) {
+        auto get = [&](const char *key) {
+            const char *v = nullptr;
+            return o.get(key, v) ? std::string(v) : std::string();
+        };
+        std::string line = get("Name") + "|" + get("DataType") + "|" + get("Description");
+        for (const auto &kv : o) {
+            const std::string &k = kv.first;
+            if (k == "Name" || k == "DataType" || k == "Description" || k.rfind("ui", 0) == 0)
+                continue;
+            line += "|" + k + "=" + kv.second;
+        }
+        if (!get("uiPredicatesOnField").empty())
+            line += "|when " + get("uiPredicatesOnField") + "=" + get("uiPredicatesOnValue") + "/" +
+                    get("uiPredicateLogic");
+        lines.push_back(line);
+    }
+    return lines;
 }

@@ -259,3 +259,16 @@ TEST_F(BlinkingOnBoards, AlternatesOnTheDeckLinkBoardUntilAnotherPattern)
     ASSERT_TRUE(raster.init());
     blinkOnBoard(raster);
 }
+
+TEST(Brightness, OptionsAsPublished)
+{
+    PatternHarness t(64, 64, 10);
+    const std::vector<std::string> want = {
+        "bgLevel|RGB|The color/level of the patch behind the swatches in the static style|DefaultIsRGB=false|"
+        "DefaultValueB=0|DefaultValueG=0|DefaultValueR=0",
+        "Style|Enumeration|The Pattern style|DefaultValue=Static|Style0=Blinking|Style1=Static|Style2=Testing|nVal=3",
+        "Bracket|Integer|The amount above and below the black level to display|DefaultValue=16|MaxValue=50|MinValue=0",
+    };
+    EXPECT_EQ(publishedOptions(t.engine, "Brightness"), want);
+    EXPECT_STREQ(t.engine.findRenderer("Brightness")->revision, "$Revision: 1.14 $");
+}

@@ -52,3 +52,17 @@ TEST(Color, CellsRotateDownTheColumns)
     EXPECT_EQ(o.at(721 * 16 / 71 - 1, 487 * 7 / 27), grey(16));
     EXPECT_EQ(o.at(721 * 15 / 71 - 1, 487 * 20 / 27 - 1), grey(l8)) << "column 0 ends grey";
 }
+
+TEST(Color, OptionsAsPublished)
+{
+    PatternHarness t(64, 64, 10);
+    const std::vector<std::string> want = {
+        "Brightness|Integer|The brightness level of the color/tint pattern|DefaultValue=75|MaxValue=100|MinValue=0",
+        "Style|Enumeration|The style pattern to use|DefaultValue=Static|Style0=Static|nVal=1",
+    };
+    EXPECT_EQ(publishedOptions(t.engine, "Color"), want);
+    EXPECT_STREQ(t.engine.findRenderer("Color")->revision, "$Revision: 1.8 $");
+    QiParams p;
+    EXPECT_EQ(t.engine.resolvePattern("Tint", p), t.engine.findRenderer("Color"));
+    EXPECT_EQ(p.size(), 1u) << "Tint stores only the pattern";
+}

@@ -54,3 +54,17 @@ TEST(Contrast, SwatchesAroundWhiteOnThePatch)
     t.render({{"Pattern", "Contrast"}, {"bgLevel_Red", "100"}, {"bgLevel_Green", "200"}, {"bgLevel_Blue", "300"}});
     EXPECT_EQ(t.at(721 * 10 / 71, 487 * 6 / 27), (Rgb{100, 200, 300}));
 }
+
+TEST(Contrast, OptionsAsPublishedFollowTheDepth)
+{
+    {
+        PatternHarness t(64, 64, 10);
+        EXPECT_EQ(publishedOptions(t.engine, "Contrast"),
+                  std::vector<std::string>{"bgLevel|RGB|The color/level of the patch behind the swatches|"
+                                           "DefaultIsRGB=false|DefaultValueB=1020|DefaultValueG=1020|"
+                                           "DefaultValueR=1020"});
+        EXPECT_STREQ(t.engine.findRenderer("Contrast")->revision, "$Revision: 1.10 $");
+    }
+    PatternHarness t(64, 64, 8);
+    EXPECT_NE(publishedOptions(t.engine, "Contrast")[0].find("DefaultValueR=255"), std::string::npos);
+}

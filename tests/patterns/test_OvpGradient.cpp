@@ -276,3 +276,25 @@ TEST(Gradient, AliasesCarryEarlierSettingsUntilTheMapIsCleared)
     ASSERT_TRUE(d.get("Mirror", v));
     EXPECT_STREQ(v, "true");
 }
+
+TEST(Gradient, OptionsAsPublished)
+{
+    PatternHarness t(64, 64, 10);
+    const std::vector<std::string> want = {
+        "Steps|Integer|The number of steps in the ramp/staircase (0 for ramp)|DefaultValue=11|MaxValue=255|MinValue=0",
+        "Orientation|Enumeration|The orientation of the pattern (horiz or vert)|DefaultValue=Vertical|"
+        "Orientation0=Horizontal|Orientation1=Vertical|nVal=2",
+        "Style|Enumeration|The Style to use (Normal, RGBCMYK, RGBCMYK_lo, RGBCMYK_hi)|DefaultValue=Normal|Style0=Normal|"
+        "Style1=RGBCMYK|Style2=RGBCMYK_lo|Style3=RGBCMYK_hi|nVal=4",
+        "Gamma|Double|The gamma to use for the ramp gradient|DefaultValue=1.000000|MaxValue=5.000000|MinValue=0.100000",
+        "Mirror|Boolean|Mirror makes the gradient from start to end to start, (i.e. endLevel/endColor is at the middle "
+        "and reflected back)|DefaultValue=false",
+        "StartColor|RGB|The RGB starting color|DefaultIsRGB=false|DefaultValueB=64|DefaultValueG=64|DefaultValueR=64|"
+        "when Style=Normal/1",
+        "EndColor|RGB|The RGB ending color|DefaultIsRGB=false|DefaultValueB=940|DefaultValueG=940|DefaultValueR=940|"
+        "when Style=Normal/1",
+        "Splits|Integer|The number of strips to render|DefaultValue=0|MaxValue=540|MinValue=0|when Style=Normal/1",
+    };
+    EXPECT_EQ(publishedOptions(t.engine, "Gradient"), want);
+    EXPECT_STREQ(t.engine.findRenderer("Gradient")->revision, "$Revision: 1.5 $");
+}

@@ -290,3 +290,29 @@ TEST(Window, AliasesAndTheRasterPreset)
     ASSERT_TRUE(q.get("Size", v));
     EXPECT_STREQ(v, "16");
 }
+
+TEST(Window, OptionsAsPublished)
+{
+    PatternHarness t(64, 64, 10);
+    const std::vector<std::string> want = {
+        "Style|Enumeration|The Style to use to render windows|DefaultValue=Constant Size|Style0=Constant Size|"
+        "Style1=Constant APL|nVal=2",
+        "Size|Integer|The size of the windows, as a percentage of full screen|DefaultValue=100|MaxValue=100|"
+        "MinValue=0|when Style=Constant Size/1",
+        "APL|Integer|The average picture level windows|DefaultValue=15|MaxValue=99|MinValue=1|when Style=Constant APL/1",
+        "Color|RGB|The color of the window|DefaultIsRGB=false|DefaultValueB=502|DefaultValueG=502|DefaultValueR=502",
+        "BgColor|RGB|The background color|DefaultIsRGB=false|DefaultValueB=64|DefaultValueG=64|DefaultValueR=64|"
+        "when Style=Constant Size/1",
+        "xOffset|Integer|The horizontal position of the window in percentages (default is centered)|DefaultValue=50|"
+        "MaxValue=100|MinValue=0",
+        "yOffset|Integer|The vertical position of the window in percentages (default is centered)|DefaultValue=50|"
+        "MaxValue=100|MinValue=0",
+        "loPluge|Boolean|Display low level pluge bars|DefaultValue=false|when Style=Constant Size/1",
+        "hiPluge|Boolean|Display high level pluge bars|DefaultValue=false|when Style=Constant Size/1",
+        "gridLines|Boolean|Overlay gridlines on the pattern|DefaultValue=false",
+        "hDiv|Integer|The number of horzontal divisions|DefaultValue=5|MaxValue=480|MinValue=2|when gridLines=true/1",
+        "vDiv|Integer|The number of veritcal divisions|DefaultValue=5|MaxValue=480|MinValue=2|when gridLines=true/1",
+    };
+    EXPECT_EQ(publishedOptions(t.engine, "Window"), want);
+    EXPECT_STREQ(t.engine.findRenderer("Window")->revision, "$Revision: 1.9 $");
+}
