@@ -156,6 +156,26 @@ const BenchRequest kRequests[] = {
     {"Geometry", "hLines=480;vLines=480"},
     {"Resolution", "Style=HLines"},
     {"Resolution", "Style=Pixels"},
+    {"Gradient", "Style=RGBCMYK"},
+    {"Gradient", "Style=RGBCMYK_lo;Orientation=Horizontal"},
+    {"Gradient", "Style=RGBCMYK_hi"},
+    {"Gradient", "Steps=0;Gamma=2.2;Splits=540;Orientation=Horizontal"},
+    {"Ramp", ""},
+    {"HRamp", ""},
+    {"VRamp", ""},
+    {"HStair11", ""},
+    {"VStair11", ""},
+    {"VStair21", ""},
+    {"HStair21", ""},
+    {"DynamicRange", ""},
+    {"Window", "Style=Constant APL"},
+    {"Window", "Size=16;loPluge=true;hiPluge=true;gridLines=true;hDiv=480;vDiv=480"},
+    {"Raster", ""},
+    {"Window16.30", ""},
+    {"Window16.80", ""},
+    {"Brightness", "Style=Blinking"},
+    {"Brightness", "Style=Testing"},
+    {"Tint", ""},
 };
 
 void patternRender(benchmark::State &state, std::string pattern, std::string options)
@@ -181,7 +201,8 @@ void patternRender(benchmark::State &state, std::string pattern, std::string opt
         core.shutdown();
         return;
     }
-    // Warm: output buffers prepared, an image pattern's file decoded.
+    // Once untimed: output buffers prepared (a multi-frame pattern needs
+    // more than the raster starts with), an image pattern's file decoded.
     r->render(&core, raster.get(), p);
     for (auto _ : state)
         r->render(&core, raster.get(), p);
@@ -224,6 +245,61 @@ void BM_Decode(benchmark::State &state)
 }
 BENCHMARK(BM_Decode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A raster that only holds the frame buffer: encoding and presenting do
+// nothing, so BM_PatternDraw is the drawing alone, to set beside the store
+// bound (BM_StoreBandwidth) of the same run.
+class DrawOnlyRaster : public QiRaster {
+public:
+    DrawOnlyRaster(int32_t w, int32_t h)
+    {
+        m_bits = 10;
+        m_blackLevel = 64;
+        m_whiteLevel = 940;
+        resize(w, h);
+    }
+    bool render(int32_t, bool) override { return true; }
+    bool setBufferCount(int32_t n) override
+    {
+        m_bufferCount = n;
+        m_currentBuffer = 0;
+        return true;
+    }
+    bool outputBuffer(int32_t) override { return true; }
+    std::string gatewareVersion() override { return "bench"; }
+    std::string serialNumber() override { return "0"; }
+};
+
+void patternDraw(benchmark::State &state, std::string pattern, std::string options)
+{
+    Quiet quiet;
+    DrawOnlyRaster raster(static_cast<int32_t>(state.range(0)), state.range(0) == 1920 ? 1080 : 2160);
+    OvCore core;
+    core.start(&raster, nullptr, ovBuiltinRenderers());
+    QiParams p;
+    for (size_t at = 0; at < options.size();) {
+        size_t end = options.find(';', at);
+        end = end == std::string::npos ? options.size() : end;
+        std::string kv = options.substr(at, end - at);
+        size_t eq = kv.find('=');
+        if (eq != std::string::npos)
+            p.set(kv.substr(0, eq), kv.substr(eq + 1));
+        at = end + 1;
+    }
+    p.set("Pattern", pattern);
+    OvPatternRenderer *r = core.resolvePattern(pattern.c_str(), p);
+    if (!r) {
+        state.SkipWithError("no such pattern");
+        core.shutdown();
+        return;
+    }
+    r->render(&core, &raster, p);
+    for (auto _ : state) {
+        r->render(&core, &raster, p);
+        benchmark::ClobberMemory();
+    }
+    core.shutdown();
+}
+
 void registerPatterns()
 {
     std::vector<std::pair<std::string, std::string>> all;
@@ -236,6 +312,12 @@ void registerPatterns()
     for (const auto &[pattern, options] : all) {
         std::string label = "BM_Pattern/" + pattern + (options.empty() ? "" : "[" + options + "]");
         benchmark::RegisterBenchmark(label.c_str(), patternRender, pattern, options)
+            ->Arg(1920)
+            ->Arg(4096)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        std::string drawLabel = "BM_PatternDraw/" + pattern + (options.empty() ? "" : "[" + options + "]");
+        benchmark::RegisterBenchmark(drawLabel.c_str(), patternDraw, pattern, options)
             ->Arg(1920)
             ->Arg(4096)
             ->Unit(benchmark::kMillisecond)

@@ -92,4 +92,122 @@ void ovOutline(QiRaster &r, uint64_t word, int32_t x0, int32_t y0, int32_t x1, i
         r.fillRect(word, left, static_cast<int32_t>(t), 1, static_cast<int32_t>(b - t + 1));
         r.fillRect(word, right, static_cast<int32_t>(t), 1, static_cast<int32_t>(b - t + 1));
     }
+
+void ovForEachRow(QiRaster &r, int32_t y0, int32_t y1, const std::function<void(int32_t, uint64_t *)> &fill)
+{
+    y0 = std::max(y0, 0);
+    y1 = std::min(y1, r.height());
+    if (!r.data() || y0 >= y1 || r.width() <= 0)
+        return;
+    auto body = [&](int32_t begin, int32_t end) {
+        for (int32_t j = begin; j < end; ++j)
+            fill(y0 + j, r.row(y0 + j));
+    };
+    const int32_t rows = y1 - y0;
+    // As ovFillRows: one core does not saturate the stores of a large area.
+    if (static_cast<size_t>(rows) * static_cast<size_t>(r.width()) * sizeof(uint64_t) < (size_t{8} << 20))
+        body(0, rows);
+    else
+        QiWorkerPool::shared().run(rows, 16, body);
+}
+
+namespace {
+
+struct ClippedRect {
+    uint64_t colour;
+    int32_t x0, x1, y0, y1;
+};
+
+// Rows y0 .. y1-1 all look like one composed row; only the spans some
+// rectangle covers are written.
+struct RowRun {
+    int32_t y0, y1;
+    size_t row; // offset of the composed row in the scratch
+    std::vector<std::pair<int32_t, int32_t>> spans;
+};
+
+// Composed rows beyond this many words would cost more memory than the
+// copies save; such a list is painted rectangle by rectangle instead.
+constexpr size_t kComposeBudgetWords = size_t{2} << 20;
+
+} // namespace
+
+void ovPaintRects(QiRaster &r, const std::vector<OvRect> &rects)
+{
+    if (!r.data())
+        return;
+    const int64_t width = r.width(), height = r.height();
+    std::vector<ClippedRect> clipped;
+    clipped.reserve(rects.size());
+    std::vector<int32_t> cuts;
+    cuts.reserve(2 * rects.size());
+    for (const OvRect &q : rects) {
+        const int64_t w = q.w == -1 ? width - q.x : q.w, h = q.h == -1 ? height - q.y : q.h;
+        const int64_t x0 = std::max<int64_t>(q.x, 0), x1 = std::min<int64_t>(int64_t{q.x} + w, width);
+        const int64_t y0 = std::max<int64_t>(q.y, 0), y1 = std::min<int64_t>(int64_t{q.y} + h, height);
+        if (x0 >= x1 || y0 >= y1)
+            continue;
+        clipped.push_back({q.colour, static_cast<int32_t>(x0), static_cast<int32_t>(x1), static_cast<int32_t>(y0),
+                           static_cast<int32_t>(y1)});
+        cuts.push_back(static_cast<int32_t>(y0));
+        cuts.push_back(static_cast<int32_t>(y1));
+    }
+    if (clipped.empty())
+        return;
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+
+    if ((cuts.size() - 1) * static_cast<size_t>(width) > kComposeBudgetWords) {
+        for (const ClippedRect &c : clipped)
+            r.fillRect(c.colour, c.x0, c.y0, c.x1 - c.x0, c.y1 - c.y0);
+        return;
+    }
+
+    // The render thread paints every frame: its scratch is kept.
+    thread_local std::vector<uint64_t> scratch;
+    scratch.resize((cuts.size() - 1) * static_cast<size_t>(width));
+    std::vector<RowRun> runs;
+    std::vector<std::pair<int32_t, int32_t>> spans;
+    for (size_t i = 0; i + 1 < cuts.size(); ++i) {
+        const int32_t a = cuts[i], b = cuts[i + 1];
+        uint64_t *row = scratch.data() + runs.size() * static_cast<size_t>(width);
+        spans.clear();
+        for (const ClippedRect &c : clipped) {
+            if (c.y0 > a || c.y1 < b)
+                continue;
+            std::fill(row + c.x0, row + c.x1, c.colour);
+            spans.emplace_back(c.x0, c.x1);
+        }
+        if (spans.empty())
+            continue;
+        std::sort(spans.begin(), spans.end());
+        RowRun run{a, b, static_cast<size_t>(row - scratch.data()), {}};
+        for (const auto &s : spans) {
+            if (!run.spans.empty() && s.first <= run.spans.back().second)
+                run.spans.back().second = std::max(run.spans.back().second, s.second);
+            else
+                run.spans.push_back(s);
+        }
+        runs.push_back(std::move(run));
+    }
+
+    const uint64_t *base = scratch.data();
+    ovForEachRow(r, runs.front().y0, runs.back().y1, [&](int32_t y, uint64_t *out) {
+        auto it = std::upper_bound(runs.begin(), runs.end(), y, [](int32_t v, const RowRun &run) { return v < run.y0; });
+        const RowRun &run = *(it - 1);
+        if (y >= run.y1)
+            return;
+        const uint64_t *src = base + run.row;
+        for (const auto &s : run.spans)
+            std::memcpy(out + s.first, src + s.first, static_cast<size_t>(s.second - s.first) * sizeof(uint64_t));
+    });
+}
+
+void ovDrawLabel(OvCore *engine, QiRaster &r, const char *text, uint64_t colour, int32_t x, int32_t y)
+{
+    QiFont *font = engine ? engine->font(OvCore::kLabelFont) : nullptr;
+    if (!font)
+        return;
+    int32_t w = 0, h = 0;
+    drawText(r, *font, text, colour, x, y, w, h, false, 4);
 }

@@ -99,4 +99,57 @@ inline int32_t ovWindowSide(int32_t side, int32_t percent)
 {
     const int64_t s = side;
     return static_cast<int32_t>(std::sqrt(static_cast<double>(s * s * percent / 100)));
+
+// The part of n equal parts of total (as ovSplit cuts them) that holds
+// position pos, 0 <= pos < total: the largest i with i*total/n <= pos.
+inline int64_t ovSplitAt(int32_t total, int32_t pos, int64_t n)
+{
+    if (n <= 0 || total <= 0)
+        return 0;
+    return ((int64_t{pos} + 1) * n - 1) / total;
+}
+
+// [from*total/n, to*total/n): a span given in n-ths of total, each end
+// formed product first and truncated, as the layouts state them.
+inline OvSpan ovRange(int32_t total, int64_t from, int64_t to, int64_t n)
+{
+    if (n <= 0)
+        return {0, 0};
+    return {static_cast<int32_t>(from * total / n), static_cast<int32_t>(to * total / n)};
+}
+
+// Layout hint of an option offered only while option field has value.
+inline QiLayout ovShownWhen(const char *field, const char *value) { return {-1, -1, -1, -1, field, value, true}; }
+
+// Calls fill(y, row) for each row y0 .. y1-1 cut to the frame; large areas
+// are spread over the worker pool, so fill must write its own row only.
+void ovForEachRow(QiRaster &r, int32_t y0, int32_t y1, const std::function<void(int32_t, uint64_t *)> &fill);
+
+// One fillRect: w or h of -1 extend to the right or bottom edge.
+struct OvRect {
+    uint64_t colour;
+    int32_t x, y, w, h;
+};
+// Paints the rectangles in order, giving exactly the pixels successive
+// fillRect calls give (cut to the frame, pixels no rectangle covers kept).
+// Each run of rows that the same rectangles cross is composed once and
+// copied in whole rows over the worker pool, so a frame costs one pass of
+// stores however the rectangles overlap. Meant for a few dozen rectangles.
+void ovPaintRects(QiRaster &r, const std::vector<OvRect> &rects);
+
+// A label in the engine's label font, its box centred on (x, y).
+void ovDrawLabel(OvCore *engine, QiRaster &r, const char *text, uint64_t colour, int32_t x, int32_t y);
+
+// Twelve swatch columns across the middle of the screen: column k (0..11)
+// spans W*(B-3)/71 to W*B/71 with B = 15 + 4k, three 71sts wide with a one
+// 71st gap; rows are given in 27ths of the height (ovRange).
+inline OvSpan ovSwatchColumn(int32_t width, int k)
+{
+    const int64_t b = 15 + 4 * int64_t{k};
+    return ovRange(width, b - 3, b, 71);
+}
+// The x a column's labels are centred on: trunc(W*(B-1.5)/71) in double.
+inline int32_t ovSwatchLabelX(int32_t width, int k)
+{
+    return static_cast<int32_t>(static_cast<double>(width) * (15 + 4 * k - 1.5) / 71);
 }
