@@ -92,6 +92,7 @@ void ovOutline(QiRaster &r, uint64_t word, int32_t x0, int32_t y0, int32_t x1, i
         r.fillRect(word, left, static_cast<int32_t>(t), 1, static_cast<int32_t>(b - t + 1));
         r.fillRect(word, right, static_cast<int32_t>(t), 1, static_cast<int32_t>(b - t + 1));
     }
+}
 
 void ovForEachRow(QiRaster &r, int32_t y0, int32_t y1, const std::function<void(int32_t, uint64_t *)> &fill)
 {

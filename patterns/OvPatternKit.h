@@ -99,6 +99,7 @@ inline int32_t ovWindowSide(int32_t side, int32_t percent)
 {
     const int64_t s = side;
     return static_cast<int32_t>(std::sqrt(static_cast<double>(s * s * percent / 100)));
+}
 
 // The part of n equal parts of total (as ovSplit cuts them) that holds
 // position pos, 0 <= pos < total: the largest i with i*total/n <= pos.
