@@ -1,0 +1,290 @@
+#include "OvXmlController.h"
+
+#include "OvcXmlMethods.h"
+#include "XmlRpcDispatch.h"
+
+#include <QTimer>
+
+#include <charconv>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+const char *const kWaitKey = "TransId";
+const char *const kWaitRequest = "Request";
+const char *const kWaitValue = "WaitTrans";
+
+std::string seconds(double s)
+{
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, s, std::chars_format::general, 3);
+    return std::string(buf, r.ptr) + " s";
+}
+
+// Describe maps and values come as an array of structs.
+bool structsToMaps(const XmlRpcValue &v, std::vector<QiParams> &out)
+{
+    if (v.getType() != XmlRpcValue::TypeArray)
+        return false;
+    const XmlRpcValue::ValueArray &a = v.array();
+    if (a.size() > OvXmlController::kMaxMaps)
+        return false;
+    std::vector<QiParams> maps;
+    maps.reserve(a.size());
+    for (const XmlRpcValue &s : a) {
+        if (s.getType() != XmlRpcValue::TypeStruct)
+            return false;
+        QiParams p;
+        ovcStructToParams(s, p);
+        maps.push_back(std::move(p));
+    }
+    for (QiParams &p : maps)
+        out.push_back(std::move(p));
+    return true;
+}
+
+} // namespace
+
+OvXmlController::OvXmlController(const std::string &host, int port, double timeLimit)
+    : m_host(host), m_port(port), m_client(host.c_str(), port)
+{
+    m_client.setTimeLimit(timeLimit);
+}
+
+OvXmlController::~OvXmlController() = default;
+
+std::string OvXmlController::target() const
+{
+    return m_host + ":" + std::to_string(m_port);
+}
+
+void OvXmlController::failed(const std::string &message)
+{
+    m_failing = true;
+    if (!m_failedThisTurn) {
+        m_failedThisTurn = true;
+        QTimer::singleShot(0, &m_turn, [this] {
+            m_failedThisTurn = false;
+            m_unreachable = false;
+        });
+    }
+    report(false, message);
+}
+
+bool OvXmlController::call(const char *method, const XmlRpcValue &params, XmlRpcValue &result)
+{
+    if (m_unreachable)
+        return false;
+    const double start = XmlRpcDispatch::getTime();
+    bool ok = false;
+    try {
+        ok = m_client.execute(method, params, result);
+    } catch (const XmlRpcException &) {
+        ok = false;
+    }
+    if (!ok) {
+        m_unreachable = true;
+        const double spent = XmlRpcDispatch::getTime() - start;
+        if (spent >= m_client.timeLimit() - 0.05)
+            failed(target() + " did not answer " + method + " within " + seconds(m_client.timeLimit()));
+        else
+            failed(target() + " could not be reached or gave no valid answer to " + method);
+        return false;
+    }
+    if (m_client.isFault()) {
+        std::string why = "a fault";
+        try {
+            if (result.getType() == XmlRpcValue::TypeStruct && result.hasMember(XmlRpcNames::kFaultString)) {
+                const XmlRpcValue &s = result.structMembers().at(XmlRpcNames::kFaultString);
+                if (s.getType() == XmlRpcValue::TypeString)
+                    why = "the fault \"" + s.asString() + "\"";
+            }
+        } catch (const XmlRpcException &) {
+        }
+        failed(target() + " answered " + method + " with " + why);
+        return false;
+    }
+    // A failure stays on show for the rest of the action it spoiled.
+    if (m_failing && !m_failedThisTurn) {
+        m_failing = false;
+        report(true, "Generator: " + target());
+    }
+    return true;
+}
+
+int32_t OvXmlController::post(const QiParams &params)
+{
+    XmlRpcValue args{XmlRpcValue::ValueArray{}}, result;
+    args[0] = ovcParamsToStruct(params);
+    if (!call("SetGen", args, result))
+        return 0;
+    if (result.getType() != XmlRpcValue::TypeInt) {
+        failed(target() + " did not queue the request (SetGen gave no transaction id)");
+        return 0;
+    }
+    return result.asInt();
+}
+
+bool OvXmlController::waitTransaction(int32_t id)
+{
+    const std::string idText = std::to_string(id);
+    QiParams wait;
+    wait.set(kWaitKey, idText);
+    wait.set(kWaitRequest, kWaitValue);
+    XmlRpcValue args{XmlRpcValue::ValueArray{}}, result;
+    args[0] = ovcParamsToStruct(wait);
+    if (!call("SetGen", args, result))
+        return false;
+
+    // The wait request is queued behind ours; the current parameters carry
+    // its TransId once the render thread has moved on to it.
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::duration<double>(m_client.timeLimit());
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        std::vector<QiParams> maps;
+        if (!fetchGenOptions(maps))
+            return false;
+        const char *t = nullptr;
+        if (!maps.empty() && maps.back().get(kWaitKey, t) && idText == t)
+            return true;
+        if (Clock::now() + pause > end) {
+            failed(target() + " had not drawn request " + idText + " after " + seconds(m_client.timeLimit()));
+            return false;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
+}
+
+bool OvXmlController::fetchGenOptions(std::vector<QiParams> &out)
+{
+    XmlRpcValue result;
+    if (!call("GetGenOptions", XmlRpcValue(), result))
+        return false;
+    std::vector<QiParams> maps;
+    if (!structsToMaps(result, maps) || maps.size() < 2) {
+        failed(target() + " gave a malformed answer to GetGenOptions");
+        return false;
+    }
+    learnLevels(maps);
+    for (QiParams &p : maps)
+        out.push_back(std::move(p));
+    return true;
+}
+
+void OvXmlController::learnLevels(const std::vector<QiParams> &maps)
+{
+    int32_t black = m_black, white = m_white, bits = m_bits;
+    int found = 0;
+    for (const QiParams &d : maps) {
+        const char *name = nullptr;
+        if (!d.get("Name", name))
+            continue;
+        const std::string n = name;
+        if (n == "BlackLevel" && d.getInt("Value", black))
+            ++found;
+        else if (n == "WhiteLevel" && d.getInt("Value", white))
+            ++found;
+        else if (n == "BitDepth" && d.getInt("Value", bits))
+            ++found;
+    }
+    // A depth outside what any output has would make editor ranges nonsense.
+    if (found == 3 && bits >= 1 && bits <= 16) {
+        m_black = black;
+        m_white = white;
+        m_bits = bits;
+        m_levelsKnown = true;
+    }
+}
+
+void OvXmlController::ensureLevels()
+{
+    if (m_levelsKnown)
+        return;
+    std::vector<QiParams> maps;
+    fetchGenOptions(maps);
+}
+
+bool OvXmlController::getGenOptions(std::vector<QiParams> &out)
+{
+    return fetchGenOptions(out);
+}
+
+bool OvXmlController::getGenValues(QiParams &out)
+{
+    std::vector<QiParams> maps;
+    if (!fetchGenOptions(maps))
+        return false;
+    for (const auto &[k, v] : maps[maps.size() - 2])
+        out.set(k, v);
+    return true;
+}
+
+bool OvXmlController::currentParams(QiParams &out)
+{
+    std::vector<QiParams> maps;
+    if (!fetchGenOptions(maps))
+        return false;
+    out = std::move(maps.back());
+    const char *r = nullptr;
+    if (out.get(kWaitRequest, r) && std::string(r) == kWaitValue) {
+        out.remove(kWaitRequest);
+        out.remove(kWaitKey);
+    }
+    return true;
+}
+
+bool OvXmlController::listPatterns(QiParams &out)
+{
+    XmlRpcValue result;
+    if (!call("PatternOption", XmlRpcValue(), result))
+        return false;
+    if (result.getType() != XmlRpcValue::TypeStruct) {
+        failed(target() + " gave a malformed answer to PatternOption");
+        return false;
+    }
+    ovcStructToParams(result, out);
+    return true;
+}
+
+bool OvXmlController::getPatternOpts(const std::string &name, std::vector<QiParams> &out)
+{
+    XmlRpcValue args{XmlRpcValue::ValueArray{}}, result;
+    args[0] = name;
+    if (!call("PatternOption", args, result))
+        return false;
+    // "error" (a string) names an unknown pattern: no options, nothing wrong.
+    if (result.getType() == XmlRpcValue::TypeString)
+        return false;
+    if (!structsToMaps(result, out)) {
+        failed(target() + " gave a malformed answer to PatternOption");
+        return false;
+    }
+    return true;
+}
+
+bool OvXmlController::saveImageAsPng(const std::string &path)
+{
+    failed("Could not save " + path + ": " + target() + " offers no method for snapshots");
+    return false;
+}
+
+int32_t OvXmlController::blackLevel()
+{
+    ensureLevels();
+    return m_black;
+}
+
+int32_t OvXmlController::whiteLevel()
+{
+    ensureLevels();
+    return m_white;
+}
+
+int32_t OvXmlController::bitDepth()
+{
+    ensureLevels();
+    return m_bits;
+}
