@@ -29,7 +29,8 @@ TEST(OrvaneProcess, HelpAndVersion)
     ASSERT_EQ(help.wait(10s), 0);
     const std::string text = help.out();
     for (const char *o : {"--simulate kona|decklink", "--headless", "--control-panel", "--monitor", "--port N",
-                          "--discovery-port N", "--data-dir DIR", "--allow-remote-plugins", "--help", "--version"})
+                          "--discovery-port N", "--discovery-reply-port N", "--data-dir DIR", "--allow-remote-plugins",
+                          "--help", "--version"})
         EXPECT_NE(find(text, o), std::string::npos) << o;
 
     Process version({kOrvane, "--version"}, Env(), dir.path + "/version");
