@@ -7,13 +7,16 @@
 
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
 const char *const kWaitKey = "TransId";
 const char *const kWaitRequest = "Request";
 const char *const kWaitValue = "WaitTrans";
+const char *const kPostValue = "Post";
 
 std::string seconds(double s)
 {
@@ -50,6 +53,13 @@ OvXmlController::OvXmlController(const std::string &host, int port, double timeL
     : m_host(host), m_port(port), m_client(host.c_str(), port)
 {
     m_client.setTimeLimit(timeLimit);
+    // Markers of different panels (and processes) differ.
+    char session[40];
+    std::snprintf(session, sizeof session, "panel%d.%llx", static_cast<int>(getpid()),
+                  static_cast<unsigned long long>(
+                      std::chrono::steady_clock::now().time_since_epoch().count() ^
+                      reinterpret_cast<uintptr_t>(this)));
+    m_session = session;
 }
 
 OvXmlController::~OvXmlController() = default;
@@ -115,20 +125,74 @@ bool OvXmlController::call(const char *method, const XmlRpcValue &params, XmlRpc
 
 int32_t OvXmlController::post(const QiParams &params)
 {
+    // Marked, so that waiting can tell when the render thread has taken it.
+    const std::string token = m_session + "-" + std::to_string(++m_sequence);
+    QiParams marked = params;
+    marked.set(kWaitKey, token);
+    marked.set(kWaitRequest, kPostValue);
     XmlRpcValue args{XmlRpcValue::ValueArray{}}, result;
-    args[0] = ovcParamsToStruct(params);
+    args[0] = ovcParamsToStruct(marked);
     if (!call("SetGen", args, result))
         return 0;
     if (result.getType() != XmlRpcValue::TypeInt) {
         failed(target() + " did not queue the request (SetGen gave no transaction id)");
         return 0;
     }
+    remember(token, m_sequence, result.asInt());
     return result.asInt();
+}
+
+void OvXmlController::remember(const std::string &marker, uint64_t sequence, int32_t id)
+{
+    m_markers.push_back(Marker{marker, sequence, id});
+    if (m_markers.size() > kMarkersKept)
+        m_markers.pop_front();
+}
+
+uint64_t OvXmlController::takenUpTo(const QiParams &current) const
+{
+    const char *t = nullptr;
+    if (!current.get(kWaitKey, t))
+        return 0;
+    for (const Marker &m : m_markers)
+        if (m.text == t)
+            return m.sequence;
+    return 0;
+}
+
+bool OvXmlController::pollUntilTaken(uint64_t sequence, std::chrono::steady_clock::time_point end,
+                                     const std::string &idText)
+{
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        std::vector<QiParams> maps;
+        if (!fetchGenOptions(maps))
+            return false;
+        // Ours, or one of ours posted after it: taken in queue order.
+        if (takenUpTo(maps.back()) >= sequence)
+            return true;
+        if (std::chrono::steady_clock::now() + pause > end) {
+            failed(target() + " had not drawn request " + idText + " after " + seconds(m_client.timeLimit()));
+            return false;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
 }
 
 bool OvXmlController::waitTransaction(int32_t id)
 {
     const std::string idText = std::to_string(id);
+    const auto end = std::chrono::steady_clock::now() +
+                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                         std::chrono::duration<double>(m_client.timeLimit()));
+    // First until the request is taken: a wait request posted earlier would
+    // carry the parameters from before it (a request without "Pattern"
+    // takes the current ones as it is queued) and undo it.
+    for (const Marker &m : m_markers)
+        if (m.id == id && !pollUntilTaken(m.sequence, end, idText))
+            return false;
+
     QiParams wait;
     wait.set(kWaitKey, idText);
     wait.set(kWaitRequest, kWaitValue);
@@ -136,26 +200,10 @@ bool OvXmlController::waitTransaction(int32_t id)
     args[0] = ovcParamsToStruct(wait);
     if (!call("SetGen", args, result))
         return false;
-
-    // The wait request is queued behind ours; the current parameters carry
-    // its TransId once the render thread has moved on to it.
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::duration<double>(m_client.timeLimit());
-    auto pause = std::chrono::milliseconds(1);
-    for (;;) {
-        std::vector<QiParams> maps;
-        if (!fetchGenOptions(maps))
-            return false;
-        const char *t = nullptr;
-        if (!maps.empty() && maps.back().get(kWaitKey, t) && idText == t)
-            return true;
-        if (Clock::now() + pause > end) {
-            failed(target() + " had not drawn request " + idText + " after " + seconds(m_client.timeLimit()));
-            return false;
-        }
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::milliseconds(20));
-    }
+    const uint64_t sequence = ++m_sequence;
+    remember(idText, sequence, 0);
+    // The wait request is taken once everything before it has been drawn.
+    return pollUntilTaken(sequence, end, idText);
 }
 
 bool OvXmlController::fetchGenOptions(std::vector<QiParams> &out)
@@ -229,7 +277,7 @@ bool OvXmlController::currentParams(QiParams &out)
         return false;
     out = std::move(maps.back());
     const char *r = nullptr;
-    if (out.get(kWaitRequest, r) && std::string(r) == kWaitValue) {
+    if (out.get(kWaitRequest, r) && (std::string(r) == kWaitValue || std::string(r) == kPostValue)) {
         out.remove(kWaitRequest);
         out.remove(kWaitKey);
     }

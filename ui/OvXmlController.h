@@ -4,12 +4,18 @@
 
 #include <QObject>
 
+#include <chrono>
+#include <deque>
+
 // Drives a generator on the network through its XML-RPC methods:
-//   post            SetGen(struct of the request)          -> transaction id
-//   waitTransaction SetGen({TransId, Request "WaitTrans"}), then
-//                   GetGenOptions until the current parameters carry that
-//                   TransId, i.e. the render thread has taken the wait
-//                   request and so finished everything queued before it
+//   post            SetGen(struct of the request, marked with "TransId" =
+//                   a token of this panel and "Request" = "Post")
+//                                                          -> transaction id
+//   waitTransaction GetGenOptions until the current parameters carry the
+//                   request's token (the render thread has taken it), then
+//                   SetGen({TransId: id, Request: "WaitTrans"}) and
+//                   GetGenOptions until they carry that (everything before
+//                   the wait request has been drawn)
 //   listPatterns    PatternOption()
 //   getPatternOpts  PatternOption(name)
 //   getGenOptions   GetGenOptions(); getGenValues and currentParams take
@@ -27,6 +33,8 @@ public:
     static constexpr int32_t kInitialBlack = 64, kInitialWhite = 940, kInitialBits = 10;
     // Answers larger than these are refused as malformed.
     static constexpr size_t kMaxMaps = 4096;
+    // Markers of recent posts and waits remembered for waiting.
+    static constexpr size_t kMarkersKept = 64;
 
     OvXmlController(const std::string &host, int port, double timeLimit = kCallTimeLimit);
     ~OvXmlController() override;
@@ -55,12 +63,25 @@ private:
     bool fetchGenOptions(std::vector<QiParams> &out);
     void learnLevels(const std::vector<QiParams> &maps);
     void ensureLevels();
+    struct Marker {
+        std::string text; // the "TransId" the request carries
+        uint64_t sequence;
+        int32_t id; // transaction id of a post; 0 for a wait request
+    };
+    void remember(const std::string &marker, uint64_t sequence, int32_t id);
+    // The sequence number of the newest of our requests the render thread
+    // has taken, as the current parameters show it; 0 when none is shown.
+    uint64_t takenUpTo(const QiParams &current) const;
+    bool pollUntilTaken(uint64_t sequence, std::chrono::steady_clock::time_point end, const std::string &idText);
 
     std::string m_host;
     int m_port;
     XmlRpcClient m_client;
     int32_t m_black = kInitialBlack, m_white = kInitialWhite, m_bits = kInitialBits;
     bool m_levelsKnown = false;
+    std::string m_session;
+    uint64_t m_sequence = 0;
+    std::deque<Marker> m_markers;
     // A call got no answer since the event loop last ran.
     bool m_unreachable = false;
     // The last report was a failure.
