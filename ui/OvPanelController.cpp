@@ -82,7 +82,9 @@ QWidget *OvPanelController::makeEditor(const QiParams &d, const QiParams &c)
         connect(box, &QCheckBox::stateChanged, this, &OvPanelController::on_BooleanChanged);
         editor = box;
     } else if (type == "String") {
-        editor = new QLabel(QStringLiteral("String: ") + qs(value));
+        auto *label = new QLabel(QStringLiteral("String: ") + qs(value));
+        label->setTextFormat(Qt::PlainText);
+        editor = label;
     } else if (type == "Double") {
         auto *box = new QDoubleSpinBox;
         cLocale(box);
@@ -151,8 +153,9 @@ QWidget *OvPanelController::makeEditor(const QiParams &d, const QiParams &c)
     }
     editor->setObjectName(qs(name));
     const std::string help = text(d, "Description");
+    // Texts from a generator are shown as text, never as markup.
     if (!help.empty())
-        editor->setToolTip(qs(help));
+        editor->setToolTip(QStringLiteral("<p>%1</p>").arg(qs(help).toHtmlEscaped()));
     return editor;
 }
 
@@ -165,7 +168,9 @@ int OvPanelController::addOptionRows(QFormLayout *form, const std::vector<QiPara
         QWidget *editor = makeEditor(descriptors[i], current);
         if (!editor)
             continue;
-        form->addRow(qs(text(descriptors[i], "Name")), editor);
+        auto *label = new QLabel(qs(text(descriptors[i], "Name")));
+        label->setTextFormat(Qt::PlainText);
+        form->addRow(label, editor);
         ++rows;
     }
     return rows;

@@ -95,6 +95,7 @@ OvPanelDialog::OvPanelDialog(QWidget *context, const Discovery &discovery)
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("LbStatus"));
     m_status->setWordWrap(true);
+    m_status->setTextFormat(Qt::PlainText);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_layout->addWidget(m_status);
     showStatus(true, tr("No generator chosen"));
@@ -128,7 +129,10 @@ void OvPanelDialog::setController(std::unique_ptr<OvController> controller)
     m_controller->setStatusSink([this](bool ok, const std::string &message) {
         showStatus(ok, QString::fromStdString(message));
     });
-    showStatus(true, tr("Generator: %1").arg(QString::fromStdString(m_controller->target())));
+    QString status = tr("Generator: %1").arg(QString::fromStdString(m_controller->target()));
+    if (!m_discoveryProblem.isEmpty())
+        status += QStringLiteral("; ") + m_discoveryProblem;
+    showStatus(true, status);
 }
 
 void OvPanelDialog::useLocalEngine(OvCore *engine)
@@ -155,7 +159,9 @@ void OvPanelDialog::showStatus(bool ok, const QString &message)
 {
     m_status->setProperty("failed", !ok);
     m_status->setStyleSheet(ok ? QString() : QStringLiteral("color: #b00020; font-weight: bold;"));
-    m_status->setText(message);
+    // A generator's fault text can be of any length.
+    constexpr qsizetype kMaxShown = 300;
+    m_status->setText(message.size() > kMaxShown ? message.left(kMaxShown) + QStringLiteral("...") : message);
 }
 
 void OvPanelDialog::on_PbGenerator_clicked()
@@ -281,9 +287,11 @@ void OvPanelDialog::startDiscovery()
                                                        m_discovery.requestAddress.c_str(), m_discovery.budgetMs);
     if (!m_requestor->start()) {
         m_requestor.reset();
-        showStatus(false, tr("Discovery is not available: UDP port %1 is in use.").arg(m_discovery.replyPort));
+        m_discoveryProblem = tr("discovery is not available: UDP port %1 is in use").arg(m_discovery.replyPort);
+        showStatus(false, m_discoveryProblem);
         return;
     }
+    m_discoveryProblem.clear();
     m_discoveryClock.start();
     m_discoveryTimer->start();
 }
@@ -306,7 +314,7 @@ void OvPanelDialog::pollDiscovery()
         if (findEntry(address, a.record.port) >= 0)
             continue;
         const QSignalBlocker quiet(m_generators);
-        m_generators->addItem(QStringLiteral("%1 (%2:%3)").arg(name, address).arg(a.record.port));
+        m_generators->addItem(QStringLiteral("%1 (%2:%3)").arg(name, address, QString::number(a.record.port)));
         const int at = m_generators->count() - 1;
         m_generators->setItemData(at, address, kAddressRole);
         m_generators->setItemData(at, static_cast<int>(a.record.port), kPortRole);

@@ -97,4 +97,6 @@ private:
     QTimer *m_discoveryTimer;
     QElapsedTimer m_discoveryClock;
     QSet<QString> m_seen;
+    // Why discovery is not running, shown with the generator chosen.
+    QString m_discoveryProblem;
 };

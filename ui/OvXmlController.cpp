@@ -8,6 +8,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -50,7 +51,7 @@ bool structsToMaps(const XmlRpcValue &v, std::vector<QiParams> &out)
 } // namespace
 
 OvXmlController::OvXmlController(const std::string &host, int port, double timeLimit)
-    : m_host(host), m_port(port), m_client(host.c_str(), port)
+    : m_host(host), m_port(port), m_client(host.c_str(), port), m_timeLimit(timeLimit)
 {
     m_client.setTimeLimit(timeLimit);
     // Markers of different panels (and processes) differ.
@@ -86,6 +87,13 @@ bool OvXmlController::call(const char *method, const XmlRpcValue &params, XmlRpc
 {
     if (m_unreachable)
         return false;
+    // Inside a wait, a call has only what is left of the wait's time.
+    double limit = m_timeLimit;
+    if (m_waitEnd) {
+        limit = std::min(limit, std::chrono::duration<double>(*m_waitEnd - std::chrono::steady_clock::now()).count());
+        limit = std::max(limit, 0.001);
+    }
+    m_client.setTimeLimit(limit);
     const double start = XmlRpcDispatch::getTime();
     bool ok = false;
     try {
@@ -96,8 +104,8 @@ bool OvXmlController::call(const char *method, const XmlRpcValue &params, XmlRpc
     if (!ok) {
         m_unreachable = true;
         const double spent = XmlRpcDispatch::getTime() - start;
-        if (spent >= m_client.timeLimit() - 0.05)
-            failed(target() + " did not answer " + method + " within " + seconds(m_client.timeLimit()));
+        if (spent >= limit - 0.05)
+            failed(target() + " did not answer " + method + " within " + seconds(m_timeLimit));
         else
             failed(target() + " could not be reached or gave no valid answer to " + method);
         return false;
@@ -172,7 +180,7 @@ bool OvXmlController::pollUntilTaken(uint64_t sequence, std::chrono::steady_cloc
         if (takenUpTo(maps.back()) >= sequence)
             return true;
         if (std::chrono::steady_clock::now() + pause > end) {
-            failed(target() + " had not drawn request " + idText + " after " + seconds(m_client.timeLimit()));
+            failed(target() + " had not drawn request " + idText + " after " + seconds(m_timeLimit));
             return false;
         }
         std::this_thread::sleep_for(pause);
@@ -185,7 +193,13 @@ bool OvXmlController::waitTransaction(int32_t id)
     const std::string idText = std::to_string(id);
     const auto end = std::chrono::steady_clock::now() +
                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                         std::chrono::duration<double>(m_client.timeLimit()));
+                         std::chrono::duration<double>(m_timeLimit));
+    // The whole wait, every call in it, within one time limit.
+    m_waitEnd = end;
+    struct EndWait {
+        std::optional<std::chrono::steady_clock::time_point> &end;
+        ~EndWait() { end.reset(); }
+    } endWait{m_waitEnd};
     // First until the request is taken: a wait request posted earlier would
     // carry the parameters from before it (a request without "Pattern"
     // takes the current ones as it is queued) and undo it.

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <deque>
+#include <optional>
 
 // Drives a generator on the network through its XML-RPC methods:
 //   post            SetGen(struct of the request, marked with "TransId" =
@@ -22,8 +23,9 @@
 //                   its last two maps; the levels and depth come from its
 //                   "BlackLevel", "WhiteLevel" and "BitDepth" maps
 //   saveImageAsPng  no method exists for it: fails with a message
-// Every failure is reported through the status sink. A call never blocks
-// longer than kCallTimeLimit; after a call that got no answer, further
+// Every failure is reported through the status sink. A call, and a whole
+// wait, never blocks longer than kCallTimeLimit; after a call that got no
+// answer, further
 // calls fail at once until the event loop runs again, so one operator
 // action costs at most one time-out.
 class OvXmlController : public OvController {
@@ -55,7 +57,7 @@ public:
 
     const std::string &host() const { return m_host; }
     int port() const { return m_port; }
-    double timeLimit() const { return m_client.timeLimit(); }
+    double timeLimit() const { return m_timeLimit; }
 
 private:
     bool call(const char *method, const XmlRpcValue &params, XmlRpcValue &result);
@@ -77,6 +79,9 @@ private:
     std::string m_host;
     int m_port;
     XmlRpcClient m_client;
+    double m_timeLimit;
+    // The end of the wait in progress, if any.
+    std::optional<std::chrono::steady_clock::time_point> m_waitEnd;
     int32_t m_black = kInitialBlack, m_white = kInitialWhite, m_bits = kInitialBits;
     bool m_levelsKnown = false;
     std::string m_session;

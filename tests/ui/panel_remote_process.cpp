@@ -103,6 +103,38 @@ struct SecondGenerator {
     }
 };
 
+std::vector<std::string> split(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string w; in >> w;)
+        out.push_back(w);
+    return out;
+}
+
+// True once every thread of process pid has stopped (state T): a SIGSTOP
+// is delivered asynchronously.
+bool stopped(pid_t pid)
+{
+    const auto end = Clock::now() + 5s;
+    while (Clock::now() < end) {
+        bool all = true, any = false;
+        const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+        for (const std::string &t : split(shell("ls " + tasks + " 2>/dev/null"))) {
+            const std::string stat = readFile(tasks + "/" + t + "/stat");
+            const size_t close = stat.rfind(')');
+            if (close == std::string::npos || close + 2 >= stat.size())
+                continue;
+            any = true;
+            all = all && (stat[close + 2] == 'T' || stat[close + 2] == 't');
+        }
+        if (any && all)
+            return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
 // Polls the captured output until pred holds for a frame.
 template <class Pred> bool outputShows(SecondGenerator &g, Pred pred)
 {
@@ -218,6 +250,7 @@ TEST(OvPanelRemote, TypedHostPortAndAGeneratorThatStopsAnswering)
 
     // Stopped: the next action fails within the time limit, visibly.
     gen.proc->signal(SIGSTOP);
+    ASSERT_TRUE(stopped(gen.proc->pid()));
     const auto t0 = Clock::now();
     button(&dlg, "PbGenerator")->click();
     const auto spent = std::chrono::duration<double>(Clock::now() - t0).count();

@@ -40,7 +40,7 @@ TEST(OvPanelController, IntegerBooleanStringAndDoubleEditors)
     EXPECT_EQ(spin->minimum(), 1);
     EXPECT_EQ(spin->maximum(), 64);
     EXPECT_EQ(spin->value(), 16);
-    EXPECT_EQ(spin->toolTip(), QStringLiteral("Number of steps"));
+    EXPECT_EQ(spin->toolTip(), QStringLiteral("<p>Number of steps</p>"));
     EXPECT_EQ(qobject_cast<QSpinBox *>(e.make(steps, params({{"Steps", "010"}})))->value(), 8);
     EXPECT_EQ(qobject_cast<QSpinBox *>(e.make(steps))->value(), 4); // the default
     // A value outside the limits is shown as it is, not as the nearest limit.
@@ -72,6 +72,7 @@ TEST(OvPanelController, IntegerBooleanStringAndDoubleEditors)
         e.make(params({{"Name", "Title"}, {"DataType", "String"}, {"Value", "abc"}}), QiParams()));
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->text(), QStringLiteral("String: abc"));
+    EXPECT_EQ(label->textFormat(), Qt::PlainText); // a generator's text is never markup
     EXPECT_EQ(label->objectName(), QStringLiteral("Title"));
 
     const QiParams gamma = params({{"Name", "Gamma"}, {"DataType", "Double"}, {"MaxValue", "3.500000"},
@@ -199,6 +200,7 @@ TEST(OvPanelController, ReadOnlyAndUnknownTypesGetNoRow)
     EXPECT_EQ(first->text(), QStringLiteral("Size"));
     EXPECT_EQ(second->text(), QStringLiteral("Mute"));
     EXPECT_EQ(e.page.findChild<QWidget *>(QStringLiteral("BitDepth")), nullptr);
+    EXPECT_EQ(first->textFormat(), Qt::PlainText); // names from a generator are not markup
     // Only the first count descriptors are looked at.
     auto *form2 = new QFormLayout;
     EXPECT_EQ(e.page.addOptionRows(form2, descriptors, 1, QiParams()), 0);

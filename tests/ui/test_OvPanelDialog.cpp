@@ -258,3 +258,28 @@ TEST(OvPanelDialog, ScreenshotsOfEveryPage)
     button(&dlg, "PbGenerator")->click();
     screenshot(&dlg, "panel-generator-snapshot");
 }
+
+TEST(OvPanelDialog, DiscoveryOnABusyPortSaysSoAndTheEngineStillWorks)
+{
+    app();
+    // Held without SO_REUSEADDR, so the panel cannot bind it as well.
+    const int busy = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    getsockname(busy, reinterpret_cast<sockaddr *>(&a), &len);
+    OvPanelDiscovery d = quietDiscovery();
+    d.replyPort = ntohs(a.sin_port);
+    SimEngine sim;
+    OvPanelDialog dlg(nullptr, d);
+    dlg.useLocalEngine(&sim.core);
+    const QString status = dlg.statusLine()->text();
+    EXPECT_TRUE(status.startsWith(QStringLiteral("Generator: this computer"))) << status.toStdString();
+    EXPECT_TRUE(status.contains(QStringLiteral("discovery is not available: UDP port %1").arg(d.replyPort)))
+        << status.toStdString();
+    button(&dlg, "PbGenerator")->click();
+    EXPECT_EQ(qobject_cast<OvpGenerator *>(dlg.page())->optionRows(), 9);
+    close(busy);
+}
