@@ -129,6 +129,12 @@ struct BenchRequest {
 const BenchRequest kRequests[] = {
     {"Colorbars", "Style=fullfield"},
     {"SMPTEBars", ""},
+    {"Sine", "Orientation=Horizontal"},
+    {"ZonePlate", "Scale=235"},
+    {"SectorStar", "Style=RGBCMYK"},
+    {"SectorStar", "Style=Sine"},
+    {"SectorStar", "Divisions=360"},
+    {"SectorStar", "Style=Sine;Divisions=360"},
 };
 
 void patternRender(benchmark::State &state, std::string pattern, std::string options)

@@ -67,3 +67,30 @@ inline OvSpan ovSplit(int32_t total, int64_t i, int64_t n)
 // stripes): the run is computed once and the copies spread over the
 // worker pool when the area is large. row must not lie in the rows written.
 void ovFillRows(QiRaster &r, const uint64_t *row, int32_t x, int32_t w, int32_t y, int32_t h);
+
+// Sets a colour option's default to (level, level, level); registration uses
+// it for colour defaults that follow the raster's black and white levels.
+inline void ovSetGreyDefault(QiOptRGB &opt, int32_t level)
+{
+    opt.defaultRed = level;
+    opt.defaultGreen = level;
+    opt.defaultBlue = level;
+}
+
+// Stereo pair around the frame's centre column. f = stereo*W/200 when the
+// raster offers a second-eye buffer, else 0 (neither card has one).
+// draw(image, cx) draws into the frame buffer with cx = W/2 - f; with a
+// second-eye buffer and f != 0 it draws that eye too with cx = W/2 + f, and
+// the raster is told after each eye (0, then 1).
+template <class Draw> void ovDrawStereo(QiRaster &r, int32_t stereo, Draw draw)
+{
+    QiImage *second = r.secondEyeBuffer();
+    const int32_t half = r.width() / 2;
+    const int32_t f = second ? static_cast<int32_t>(int64_t{stereo} * r.width() / 200) : 0;
+    draw(static_cast<QiImage &>(r), half - f);
+    if (!second || f == 0)
+        return;
+    r.setEyeFilled(0);
+    draw(*second, half + f);
+    r.setEyeFilled(1);
+}
