@@ -436,19 +436,33 @@ template <class F> void eachRow(int32_t rows, size_t pixels, F fn)
     QiWorkerPool::shared().run(rows, 8, fn);
 }
 
-// One row of the zone plate: out[x] = shade[int(scale*(dxx[x] + dyy)/1023.0
-// + 0.5) & 1023], the product wrapping at 32 bits. (2u + 1023)/2046 is never
-// an integer, so the quotient stays at least 1/2046 away from the rounding
+// Zone plate indices of one run: int(scale*(dxx[x] + dyy)/1023.0 + 0.5) &
+// 1023, the product wrapping at 32 bits. (2u + 1023)/2046 is never an
+// integer, so the quotient stays at least 1/2046 away from the rounding
 // point and the product by the reciprocal (off by under 1e-8) lands on the
 // same index as the division.
-QI_TARGET_CLONES void radialRun(const uint32_t *dxx, uint32_t dyy, uint32_t scale, const uint64_t *shade,
-                                uint64_t *out, int32_t count)
+QI_TARGET_CLONES void radialIndices(const uint32_t *dxx, uint32_t dyy, uint32_t scale, int32_t *index,
+                                    int32_t count)
 {
     for (int32_t x = 0; x < count; ++x) {
         const uint32_t u = scale * (dxx[x] + dyy);
         // Unsigned to double through the signed conversion, which vectorises.
         const double v = static_cast<double>(static_cast<int32_t>(u ^ 0x80000000u)) + 2147483648.0;
-        out[x] = shade[static_cast<int32_t>(v * (1.0 / 1023.0) + 0.5) & 1023];
+        index[x] = static_cast<int32_t>(v * (1.0 / 1023.0) + 0.5) & 1023;
+    }
+}
+
+// One run of a zone plate row: the indices in blocks, then the shades.
+void radialRun(const uint32_t *dxx, uint32_t dyy, uint32_t scale, const uint64_t *shade, uint64_t *out,
+               int32_t count)
+{
+    constexpr int32_t kBlock = 512;
+    int32_t index[kBlock];
+    for (int32_t at = 0; at < count; at += kBlock) {
+        const int32_t n = std::min(kBlock, count - at);
+        radialIndices(dxx + at, dyy, scale, index, n);
+        for (int32_t k = 0; k < n; ++k)
+            out[at + k] = shade[index[k]];
     }
 }
 
@@ -582,11 +596,23 @@ public:
             const int32_t count = static_cast<int32_t>(k1 - k0);
             bandColumns(m_lo.data() + k0, m_hi.data() + k0, count, ady, cxd, pad, w, s.first.data(), s.end.data());
             int32_t pos = 0;
+            // Most spans are short: sixteen words go out unconditionally
+            // (what lies past the span is written again by the next span or
+            // by the columns near the crossing), a loop only for the rest.
+            auto fill = [w](uint64_t *out, int32_t from, int32_t to, uint64_t c) {
+                if (from + 16 <= w) {
+                    for (int32_t i = 0; i < 16; ++i)
+                        out[from + i] = c;
+                    from += 16;
+                }
+                if (from < to)
+                    std::fill(out + from, out + to, c);
+            };
             auto span = [&](int32_t end, uint64_t colourBelow, uint64_t colourAbove) {
                 if (below)
-                    std::fill(below + pos, below + end, colourBelow);
+                    fill(below, pos, end, colourBelow);
                 if (above)
-                    std::fill(above + pos, above + end, colourAbove);
+                    fill(above, pos, end, colourAbove);
                 pos = end;
             };
             for (int32_t k = 0; k < count; ++k) {
