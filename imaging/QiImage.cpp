@@ -476,8 +476,11 @@ constexpr int64_t kTurn = 2 * kHalfTurn;
 // pixels of the centre).
 constexpr double kCordicSlack = 64.0;
 
-// Hard-edged stars with more sectors than this are drawn pixel by pixel.
+// Hard-edged stars with more sectors than this, or images wider than this
+// (whose columns no longer fit the 32-bit arithmetic of the spans), are
+// drawn pixel by pixel.
 constexpr int32_t kMaxSpanDivisions = 16384;
+constexpr int32_t kMaxSpanWidth = 1 << 30;
 
 // Columns [first, end) of one row where the exact angle may lie within the
 // slack of threshold k: dx from lo[k]*|dy| to hi[k]*|dy|, widened by pad
@@ -750,7 +753,7 @@ void QiImage::sectorFill(const uint64_t *palette, int32_t paletteSize, int32_t d
     if (smooth)
         s = shades(m_bits, palette[0], paletteSize > 1 ? palette[1] : palette[0]);
     const size_t pixels = static_cast<size_t>(m_width) * static_cast<size_t>(m_height);
-    if (smooth || (divisions >= 1 && divisions <= kMaxSpanDivisions)) {
+    if ((smooth || (divisions >= 1 && divisions <= kMaxSpanDivisions)) && m_width <= kMaxSpanWidth) {
         const SectorSpans spans(palette, paletteSize, divisions, smooth, s);
         // Row pairs d below and above the centre; d runs over the hull of
         // the rows there are (one side only when the centre is off the
@@ -770,13 +773,13 @@ void QiImage::sectorFill(const uint64_t *palette, int32_t paletteSize, int32_t d
         });
         return;
     }
-    // Any other count: every pixel by its own angle.
+    // Otherwise every pixel by its own angle.
     const int64_t d = divisions;
     // Sector k of the plain star is palette[k mod paletteSize]; with up to a
     // million sectors a table saves the division per pixel.
     const int64_t lowest = std::min<int64_t>(d, 0) - 1, highest = std::max<int64_t>(d, 0) + 1;
     std::vector<uint64_t> sectorWord;
-    if (highest - lowest <= (int64_t{1} << 20)) {
+    if (!smooth && highest - lowest <= (int64_t{1} << 20)) {
         sectorWord.resize(static_cast<size_t>(highest - lowest + 1));
         for (int64_t k = lowest; k <= highest; ++k) {
             const int64_t m = k % paletteSize;
@@ -794,6 +797,10 @@ void QiImage::sectorFill(const uint64_t *palette, int32_t paletteSize, int32_t d
             uint64_t *r = row(y);
             for (int32_t x = 0; x < m_width; ++x) {
                 const int64_t a = static_cast<int64_t>(angle[static_cast<size_t>(x)]) + kHalfTurn;
+                if (smooth) {
+                    r[x] = s[static_cast<size_t>((d * ((a / 360) >> 6)) & 1023)];
+                    continue;
+                }
                 const int64_t q = (a * d) / 360 >> 16;
                 if (q >= lowest && q <= highest && !sectorWord.empty()) {
                     r[x] = sectorWord[static_cast<size_t>(q - lowest)];
