@@ -626,8 +626,10 @@ public:
                 for (; pos < end; ++pos)
                     at[own++] = pos;
             }
-            if (pos < w)
-                span(w, k1 < m_below.size() ? m_below[k1] : m_lastBelow, k1 < m_above.size() ? m_above[k1] : m_lastAbove);
+            if (pos < w) {
+                const bool inside = k1 < m_below.size();
+                span(w, inside ? m_below[k1] : m_lastBelow, inside ? m_above[k1] : m_lastAbove);
+            }
         }
         if (own == 0)
             return;

@@ -59,7 +59,8 @@ void expectRings(int32_t w, int32_t h, int32_t scale, int32_t cx, int32_t cy)
         for (int32_t x = 0; x < w; ++x) {
             const uint64_t dx = static_cast<uint64_t>((w - 1 - x) - int64_t{cx});
             const uint64_t dy = static_cast<uint64_t>((h - 1 - y) - int64_t{cy});
-            const uint32_t u = static_cast<uint32_t>(scale) * (static_cast<uint32_t>(dx * dx) + static_cast<uint32_t>(dy * dy));
+            const uint32_t u =
+                static_cast<uint32_t>(scale) * (static_cast<uint32_t>(dx * dx) + static_cast<uint32_t>(dy * dy));
             const uint64_t want = shade(static_cast<int>(static_cast<int64_t>(u / 1023.0 + 0.5) & 1023), kFrom, kTo);
             if (img.pixel(x, y) != want) {
                 ADD_FAILURE() << w << "x" << h << " centre " << cx << "," << cy << " scale " << scale << ": pixel " << x
@@ -145,9 +146,8 @@ TEST(SweepFills, SineSweepOnTheWorkerPool)
         for (int32_t y = 0; y < 403; ++y)
             for (int32_t x = 0; x < 701; ++x) {
                 const double q = horizontal ? x / 701.0 : y / 403.0;
-                ASSERT_EQ(img.pixel(x, y), shade(static_cast<int>(static_cast<int64_t>(q * q * 1023.0 * 255 + 0.5) & 1023),
-                                                 kFrom, kTo))
-                    << x << "," << y;
+                const int i = static_cast<int>(static_cast<int64_t>(q * q * 1023.0 * 255 + 0.5) & 1023);
+                ASSERT_EQ(img.pixel(x, y), shade(i, kFrom, kTo)) << x << "," << y;
             }
     }
 }
