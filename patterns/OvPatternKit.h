@@ -153,6 +153,7 @@ inline OvSpan ovSwatchColumn(int32_t width, int k)
 inline int32_t ovSwatchLabelX(int32_t width, int k)
 {
     return static_cast<int32_t>(static_cast<double>(width) * (15 + 4 * k - 1.5) / 71);
+}
 
 // Stereo pair around the frame's centre column. f = stereo*W/200 when the
 // raster offers a second-eye buffer, else 0 (neither card has one).
