@@ -352,7 +352,7 @@ constexpr double kSlow = 1.0;
 // the reader's work budget, and hostile near-tags cost no more than text.
 TEST(XmlRpcInterop, ShortFormsKeepReadingLinear)
 {
-    const size_t kBytes = 4 << 20;
+    const size_t kBytes = 2 << 20;
     struct Shape {
         const char *what;
         std::string head, unit;
