@@ -12,6 +12,7 @@
 #include "OvpGradient.h"
 #include "OvpIDMS.h"
 #include "OvpImageFile.h"
+#include "OvpPatch.h"
 #include "OvpResolution.h"
 #include "OvpSharpness.h"
 #include "OvpVerticalBar.h"
@@ -42,6 +43,8 @@ const std::vector<OvRendererFactory> &ovBuiltinRenderers()
         make<OvpWindows>,
         make<OvpResolution>,
         make<OvpImageFile>,
+        // Ours, after the nineteen: the calibration programs' patch.
+        make<OvpPatch>,
     };
     return kBuiltins;
 }
