@@ -43,7 +43,7 @@ void readColour(const QiOptRGB &opt, const QiParams &params, int32_t bits, uint3
     const uint32_t top = (1u << bits) - 1u;
     for (int i = 0; i < 3; ++i) {
         if (out[i] > top) {
-            qiLog(1, "warning: OvpPatch::render: %s component %u is beyond %d bits, clamped to %u\n", opt.name,
+            qiLog(1, "OvpPatch::render: %s component %u is beyond %d bits, clamped to %u\n", opt.name,
                   out[i], bits, top);
             out[i] = top;
         }
@@ -107,6 +107,8 @@ bool OvpPatch::render(OvCore *engine, QiRaster *raster, const QiParams &params)
     if (x1 > x0 && y1 > y0)
         rects.push_back({atDepth(r, fg, bits), x0, y0, x1 - x0, y1 - y0});
     ovPaintRects(r, rects);
-    ovFinishFrame(titling ? engine : nullptr, r, name());
+    // Encoded as the window is (flag 1): the 4:2:2 formula path carries a
+    // grey's code value to the luma unchanged, down to the lowest codes.
+    ovFinishFrame(titling ? engine : nullptr, r, name(), nullptr, 0, true);
     return true;
 }

@@ -66,6 +66,7 @@ TEST(Patch, GeometryRoundsHalfUpAtHdAndUhd)
         EXPECT_EQ(b.y0, h * 45 / 100) << h;
         EXPECT_EQ(b.y1, h * 55 / 100) << h;
         EXPECT_EQ(count(t, grey(940)), size_t(w / 10) * size_t(h / 10));
+        EXPECT_TRUE(t.raster.lastExact) << "encoded with flag 1, as the window";
         EXPECT_EQ(count(t, grey(64)), size_t(w) * h - size_t(w / 10) * size_t(h / 10));
 
         // Edges on a half pixel go up: 0.1875 of 1080 is 202.5 -> 203, of
