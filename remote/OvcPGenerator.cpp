@@ -86,7 +86,7 @@ uint32_t clampCode(long long v, int32_t bits, const char *what)
 {
     const long long top = (1ll << bits) - 1;
     if (v < 0 || v > top) {
-        qiLog(1, "warning: %s: %s %lld is outside 0 .. %lld, clamped\n", kWho, what, v, top);
+        qiLog(1, "%s: %s %lld is outside 0 .. %lld, clamped\n", kWho, what, v, top);
         v = v < 0 ? 0 : top;
     }
     return static_cast<uint32_t>(v);
@@ -149,7 +149,7 @@ public:
         }
         m_in.erase(0, at);
         if (m_in.size() > OvcPGenerator::kMaxCommand) {
-            qiLog(1, "warning: %s: a command of more than %zu bytes, connection closed\n", "OvcPGenerator",
+            qiLog(1, "%s: a command of more than %zu bytes, connection closed\n", "OvcPGenerator",
                   OvcPGenerator::kMaxCommand);
             return 0;
         }
@@ -185,7 +185,7 @@ private:
             m_out += reply;
         }
         if (m_out.size() > OvcPGenerator::kMaxUnsent) {
-            qiLog(1, "warning: %s: client does not read its replies, connection closed\n", "OvcPGenerator");
+            qiLog(1, "%s: client does not read its replies, connection closed\n", "OvcPGenerator");
             return false;
         }
         return true;
@@ -272,7 +272,7 @@ bool OvcPGenerator::start(const char *address)
         m_disp.addSource(this, XmlRpcDispatch::ReadableEvent);
         qiLog(2, "%s: listening on TCP port %d\n", kWho, m_boundPort);
     } else {
-        qiLog(1, "warning: %s: cannot listen on TCP port %d (%s)\n", kWho, m_port,
+        qiLog(1, "%s: cannot listen on TCP port %d (%s)\n", kWho, m_port,
               XmlRpcSocket::getErrorMsg().c_str());
         if (fd >= 0)
             XmlRpcSocket::close(fd);
@@ -296,7 +296,7 @@ bool OvcPGenerator::start(const char *address)
         m_disp.addSource(m_discovery.get(), XmlRpcDispatch::ReadableEvent);
         qiLog(2, "%s: discovery on UDP port %d\n", kWho, m_boundDiscovery);
     } else {
-        qiLog(1, "warning: %s: cannot listen for discovery on UDP port %d (%s)\n", kWho, m_discoveryPortWanted,
+        qiLog(1, "%s: cannot listen for discovery on UDP port %d (%s)\n", kWho, m_discoveryPortWanted,
               strerror(errno));
         if (u >= 0)
             ::close(u);
@@ -404,7 +404,7 @@ std::string OvcPGenerator::rectangle(const std::string &command, int32_t bits)
     std::vector<long long> size, colour, bg, pos;
     if (f.size() < 6 || !ints(f[1], size, 2) || !ints(f[3], colour, 3) || !ints(f[4], bg, 3) ||
         !ints(f[5], pos, 2, 4)) {
-        qiLog(1, "warning: %s: malformed rectangle '%s'\n", kWho, shown(command).c_str());
+        qiLog(1, "%s: malformed rectangle '%s'\n", kWho, shown(command).c_str());
         return "ERR";
     }
     int32_t fw = 0, fh = 0;
@@ -423,14 +423,14 @@ std::string OvcPGenerator::rectangle(const std::string &command, int32_t bits)
     auto axis = [&](long long length, long long at, long long shift, int32_t frame, const char *name, double &from,
                     double &extent) {
         if (length < 0 || length > frame) {
-            qiLog(1, "warning: %s: %s %lld is outside 0 .. %d, clamped\n", kWho, name, length, frame);
+            qiLog(1, "%s: %s %lld is outside 0 .. %d, clamped\n", kWho, name, length, frame);
             length = length < 0 ? 0 : frame;
         }
         // -1 centres; the shift comes after.
         long long start = (at == -1 ? (frame - length) / 2 : at) + shift;
         long long end = start + length;
         if (start < 0 || end > frame) {
-            qiLog(1, "warning: %s: the rectangle reaches past the frame (%s %lld .. %lld of %d), cut\n", kWho, name,
+            qiLog(1, "%s: the rectangle reaches past the frame (%s %lld .. %lld of %d), cut\n", kWho, name,
                   start, end, frame);
             start = std::max<long long>(0, std::min<long long>(start, frame));
             end = std::max<long long>(start, std::min<long long>(end, frame));
@@ -453,7 +453,7 @@ std::string OvcPGenerator::triplet(const std::string &command)
     const std::string rest = command.substr(std::strlen("TESTTEMPLATERAMDISK:HCFR:"));
     std::vector<long long> first;
     if (!ints(split(rest, ';')[0], first, 3)) {
-        qiLog(1, "warning: %s: malformed triplets '%s'\n", kWho, shown(command).c_str());
+        qiLog(1, "%s: malformed triplets '%s'\n", kWho, shown(command).c_str());
         return "ERR";
     }
     OvcPatch p;

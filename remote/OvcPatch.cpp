@@ -58,13 +58,13 @@ bool OvcPatchSink::show(const OvcPatch &patch, const std::atomic<bool> *running)
     // The queue is full only while others flood it; this patch waits its turn.
     while ((id = m_engine->post(p)) == OvCore::kRefused) {
         if ((running && !running->load()) || !m_engine->running() || std::chrono::steady_clock::now() > end) {
-            qiLog(1, "warning: %s: the generator did not take the patch\n", m_who);
+            qiLog(1, "%s: the generator did not take the patch\n", m_who);
             return false;
         }
         std::this_thread::sleep_for(kRetry);
     }
     if (!m_engine->waitProcessed(id, kFrameWait)) {
-        qiLog(1, "warning: %s: the patch was not on the output within %d ms\n", m_who,
+        qiLog(1, "%s: the patch was not on the output within %d ms\n", m_who,
               static_cast<int>(kFrameWait.count()));
         return false;
     }
