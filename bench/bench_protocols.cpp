@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -141,8 +142,8 @@ const double kCorner = (1.0 - kSide) / 2.0;
 std::string fraction(double v)
 {
     char t[32];
-    std::snprintf(t, sizeof t, "%.6f", v);
-    return t;
+    const auto res = std::to_chars(t, t + sizeof t, v, std::chars_format::fixed, 6);
+    return std::string(t, res.ptr);
 }
 
 // Grey levels alternate so that every message is a new picture.

@@ -167,7 +167,8 @@ public:
             limit = std::min(limit, m_owner->stallTimeout());
         const bool expired = nowSeconds(m_last, now) > limit;
         if (expired)
-            qiLog(2, "%s: closing socket %d, idle for %.0f s\n", "OvcPGenerator", getfd(), limit);
+            qiLog(2, "%s: closing socket %d, idle for %d ms\n", "OvcPGenerator", getfd(),
+                  static_cast<int>(limit * 1000));
         return expired;
     }
 
@@ -329,15 +330,25 @@ void OvcPGenerator::shutdown()
     m_discovery.reset();
 }
 
-bool OvcPGenerator::paused() const { return m_connections >= m_maxConnections; }
+bool OvcPGenerator::paused() const
+{
+    return m_connections >= m_maxConnections.load() || std::chrono::steady_clock::now() < m_acceptResume;
+}
 
 unsigned OvcPGenerator::handleEvent(unsigned)
 {
-    if (m_connections >= m_maxConnections)
+    if (m_connections >= m_maxConnections.load())
         return XmlRpcDispatch::ReadableEvent;
     const int s = XmlRpcSocket::accept(getfd());
-    if (s < 0)
+    if (s < 0) {
+        const int err = XmlRpcSocket::getError();
+        // The pending connection stays readable: retrying at once would spin.
+        if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
+            qiLog(1, "%s: cannot accept a connection (%s)\n", kWho, strerror(err));
+            m_acceptResume = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+        }
         return XmlRpcDispatch::ReadableEvent;
+    }
     if (!XmlRpcSocket::setNonBlocking(s)) {
         XmlRpcSocket::close(s);
         return XmlRpcDispatch::ReadableEvent;

@@ -48,7 +48,8 @@ public:
 
     // Connection bounds, as the XML-RPC server's.
     int connectionCount() const { return m_connections; }
-    void setMaxConnections(int n) { m_maxConnections = n; }
+    // May be called from any thread.
+    void setMaxConnections(int n) { m_maxConnections.store(n); }
     double idleTimeout() const { return m_idleTimeout.load(); }
     double stallTimeout() const { return m_stallTimeout.load(); }
     void setIdleTimeout(double s) { m_idleTimeout.store(s); }
@@ -72,7 +73,9 @@ private:
     int m_port, m_discoveryPortWanted;
     int m_boundPort = -1, m_boundDiscovery = -1;
     int m_connections = 0;
-    int m_maxConnections;
+    std::atomic<int> m_maxConnections;
+    // Accept failing for want of descriptors or memory: the listener rests.
+    std::chrono::steady_clock::time_point m_acceptResume{};
     std::atomic<double> m_idleTimeout, m_stallTimeout;
     std::thread m_thread;
     std::atomic<bool> m_running{false};
