@@ -9,6 +9,7 @@
 #include "KonaRaster.h"
 #include "OvBuiltins.h"
 #include "OvCore.h"
+#include "OvcProtocols.h"
 #include "OvcXmlPrivates.h"
 #include "QiLog.h"
 #include "QiParams.h"
@@ -214,6 +215,18 @@ int main(int argc, char **argv)
     // cannot be bound, and says so in the log).
     xml->start(cl.port);
 
+    // The calibration programs' own protocols, beside XML-RPC.
+    OvcProtocolConfig protocolConfig;
+    protocolConfig.resolveHost = cl.resolveHost;
+    protocolConfig.resolvePort = cl.resolvePort;
+    protocolConfig.argyllHost = cl.argyllHost;
+    protocolConfig.argyllPort = cl.argyllPort;
+    protocolConfig.pgenerator = cl.pgenerator;
+    protocolConfig.pgeneratorPort = cl.pgeneratorPort;
+    protocolConfig.pgeneratorDiscoveryPort = cl.pgeneratorDiscoveryPort;
+    auto protocols = std::make_unique<OvcProtocols>(engine.get(), protocolConfig);
+    protocols->start();
+
     std::unique_ptr<KelMonitor> monitor;
     if (cl.monitor)
         monitor = KelMonitor::forSimulatedBoard();
@@ -225,6 +238,8 @@ int main(int argc, char **argv)
 
     // Shutdown, in reverse.
     initial.reset();
+    qiLog(2, "%s: stopping the calibration protocols\n", program);
+    protocols.reset();
     qiLog(2, "%s: stopping the XML-RPC server\n", program);
     xml->shutdown();
     xml.reset();

@@ -149,6 +149,8 @@ void OvCore::shutdown()
             m_waiterCond.notify_all();
         }
         m_stopped = true;
+        if (m_doneWaiters)
+            m_doneCond.notify_all();
     }
     if (m_raster)
         m_raster->setInterface(nullptr);
@@ -239,6 +241,23 @@ bool OvCore::waitTransaction(int32_t id, bool &result)
     result = m_waiter.result;
     m_waiter.waiting = false;
     return true;
+}
+
+bool OvCore::waitProcessed(int32_t id, std::chrono::milliseconds limit)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    auto pending = [&] {
+        if (m_inFlight && m_inFlightId == id)
+            return true;
+        for (const OvRequest &r : m_queue)
+            if (r.id == id)
+                return true;
+        return false;
+    };
+    ++m_doneWaiters;
+    const bool done = m_doneCond.wait_for(lock, limit, [&] { return !pending(); });
+    --m_doneWaiters;
+    return done;
 }
 
 size_t OvCore::queuedRequests()
@@ -379,6 +398,8 @@ void OvCore::mainLoop()
                 m_waiter.done = true;
                 m_waiterCond.notify_all();
             }
+            if (m_doneWaiters)
+                m_doneCond.notify_all();
             return;
         }
 
@@ -409,6 +430,8 @@ void OvCore::mainLoop()
             m_waiter.done = true;
             m_waiterCond.notify_all();
         }
+        if (m_doneWaiters)
+            m_doneCond.notify_all();
     }
 }
 
