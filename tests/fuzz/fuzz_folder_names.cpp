@@ -108,9 +108,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }())
             fail("the alias holds keys beyond its resolutions and frames", base);
     }
-    // Five fixed keys and two per resolution; frame keys at most one per
-    // name plus the missing positions a scan allows.
-    if (keys > 7 * names.size() + 10000)
+    // Five fixed keys per base and two per resolution (at most seven per
+    // name); frame keys one per name plus the missing positions a scan
+    // allows.
+    if (keys > 8 * names.size() + 10000)
         fail("the aliases outgrow the names", std::to_string(keys) + " keys");
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (took > 2.0 + 50e-6 * static_cast<double>(size))
