@@ -212,16 +212,19 @@ void XmlRpcServer::acceptConnection()
                               XmlRpcSocket::getErrorMsg(err).c_str());
         m_acceptFailing = true;
         // Out of descriptors: one held by a connection that is going nowhere
-        // serves the next one better.
-        if (err == EMFILE || err == ENFILE)
-            evictOne();
+        // serves the next one better. The episode lasts while room has to
+        // be made this way (one error line for all of it).
+        if ((err == EMFILE || err == ENFILE) && evictOne())
+            m_madeRoom = true;
         if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM)
             m_acceptResume = std::chrono::steady_clock::now() +
                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                  std::chrono::duration<double>(kAcceptBackoff));
         return;
     }
-    m_acceptFailing = false;
+    if (!m_madeRoom)
+        m_acceptFailing = false;
+    m_madeRoom = false;
     if (!XmlRpcSocket::setNonBlocking(s)) {
         XmlRpcSocket::close(s);
         XmlRpcUtil::error("XmlRpcServer::acceptConnection: Could not set socket to non-blocking input mode (%s).",

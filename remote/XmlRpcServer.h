@@ -159,4 +159,5 @@ protected:
     // Accept failures: the listener rests until then; one error line each.
     std::chrono::steady_clock::time_point m_acceptResume{};
     bool m_acceptFailing = false;
+    bool m_madeRoom = false; // a connection was closed for the next accept
 };
