@@ -112,10 +112,14 @@ double QiParams::parseDouble(const char *text)
         digits = p + 2;
     }
     double value = 0.0;
-    // from_chars takes a sign of its own; after "0x" it is not part of the
-    // number ("0x-1" is the 0 before the x).
-    auto r = *digits == '-' ? std::from_chars_result{digits, std::errc::invalid_argument}
-                            : std::from_chars(digits, end, value, format);
+    // from_chars takes a sign, "inf" and "nan" of its own; after "0x" only
+    // hexadecimal digits or a point continue the number ("0x-1" and "0xnan"
+    // are the 0 before the x).
+    const bool hexDigits = qiAsciiDigit(*digits) || (*digits >= 'a' && *digits <= 'f') ||
+                           (*digits >= 'A' && *digits <= 'F') || *digits == '.';
+    auto r = format == std::chars_format::hex && !hexDigits
+                 ? std::from_chars_result{digits, std::errc::invalid_argument}
+                 : std::from_chars(digits, end, value, format);
     if (r.ec == std::errc::invalid_argument) {
         // Nothing to read is 0; "-0x" without hexadecimal digits is the
         // signed zero before the x, as strtod has it.

@@ -61,10 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fail("the base is not where the name starts", name);
         if (vres != 0 && vres < 480)
             fail("a resolution below 480 was kept", name);
-        std::string again = base;
-        if (vres)
-            again += "-" + std::to_string(vres);
-        again += "~" + std::to_string(frame); // also 0: the base may hold a '~'
+        // Both parts written, zeros too: the base may itself hold a '~', or a
+        // '-' before a digit (only the last of each is cut).
+        std::string again = base + "-" + std::to_string(vres) + "~" + std::to_string(frame);
 
         again += ".png";
         std::string base2;
