@@ -258,7 +258,10 @@ TEST(Hostile, LyingLengthsSlowHeadersAndAFullServer)
         worst = std::max(worst, std::chrono::duration<double>(Clock::now() - t0).count());
         std::this_thread::sleep_for(1s);
     }
-    EXPECT_LT(worst, 1.0 * kSlow) << "a call took this long next to slow clients";
+    // A server held by a slow header would keep the call waiting for the
+    // whole header (seconds) or its 30 s limit; 3 s leaves room for a
+    // loaded machine.
+    EXPECT_LT(worst, 3.0 * kSlow) << "a call took this long next to slow clients";
     for (int fd : slow)
         close(fd);
     close(liar);
