@@ -94,8 +94,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const size_t length = std::min<size_t>(size, 65507);
     if (sendto(f.asker, data, length, 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0)
         return 0;
+    // The answer comes from the responder's own thread: a fuzzer niced
+    // beside builds once waited over 10 s for that thread to be scheduled,
+    // so only a minute without an answer counts as a lost one.
     pollfd p{f.answers, POLLIN, 0};
-    if (poll(&p, 1, 10000) <= 0) {
+    if (poll(&p, 1, 60000) <= 0) {
         std::fprintf(stderr, "no answer to a datagram of %zu bytes\n", length);
         std::abort();
     }
