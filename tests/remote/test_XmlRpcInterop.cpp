@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <chrono>
 #include <climits>
 #include <random>
@@ -211,9 +212,10 @@ private:
             break;
         }
         case XmlRpcValue::TypeDouble: {
+            // As other libraries write it, with a point whatever the locale.
             char buf[64];
-            snprintf(buf, sizeof buf, "%.17g", v.asDouble());
-            x += open("double") + buf + close("double");
+            const auto end = std::to_chars(buf, buf + sizeof buf, v.asDouble(), std::chars_format::general, 17).ptr;
+            x += open("double") + std::string(buf, end) + close("double");
             break;
         }
         case XmlRpcValue::TypeString: x += open("string") + XmlRpcUtil::xmlEncode(v.asString()) + close("string"); break;
