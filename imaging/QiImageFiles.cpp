@@ -51,6 +51,13 @@ const uint8_t kPngSignature[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
 constexpr uint64_t kJpegPixelsPerDataByte = 256;
 constexpr uint64_t kPngPixelsPerByte = 128;
 constexpr uint64_t kPngFreePixels = uint64_t{4096} * 2304;
+// libpng reads each ancillary chunk into a buffer of the size its header
+// claims before reading its data, and a length over its chunk limit is only
+// a warning: a tEXt chunk of a 1 KB file claiming 2 GB made it ask for 2 GB.
+// No buffer libpng itself needs comes near this (rows of 16384 pixels of
+// 8 bytes are 128 KiB; the pixels go to our own image), so larger requests
+// are refused and the chunk is skipped or the decode fails.
+constexpr png_alloc_size_t kPngChunkBytes = 8 * 1024 * 1024;
 // libjpeg's own large buffers (the coefficients of a multi-scan file).
 constexpr long kJpegMemoryLimit = 64L << 20;
 
@@ -208,6 +215,13 @@ void pngRead(png_structp png, png_bytep out, size_t count)
 
 void pngQuiet(png_structp, png_const_charp) {}
 
+png_voidp pngAlloc(png_structp, png_alloc_size_t size)
+{
+    return size <= kPngChunkBytes ? std::malloc(size) : nullptr;
+}
+
+void pngFree(png_structp, png_voidp p) { std::free(p); }
+
 // Everything that outlives a longjmp lives here, outside the function that
 // calls setjmp.
 struct PngDecode {
@@ -237,7 +251,8 @@ void widenBgraRows(QiImage &image)
 
 bool decodePngCore(PngDecode *d)
 {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngFail, pngQuiet);
+    png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, pngFail, pngQuiet, nullptr,
+                                               pngAlloc, pngFree);
     if (!png)
         return false;
     png_infop info = png_create_info_struct(png);
@@ -251,6 +266,7 @@ bool decodePngCore(PngDecode *d)
     }
     png_set_read_fn(png, &d->source, pngRead);
     png_set_user_limits(png, kQiMaxImageSide, kQiMaxImageSide);
+    png_set_chunk_malloc_max(png, kPngChunkBytes);
     png_read_info(png, info);
 
     png_uint_32 width = 0, height = 0;

@@ -90,6 +90,7 @@ TEST(OvPanelDialog, PageButtonsReplaceThePageShown)
 // generator that cannot tell (remote) gets no such row.
 TEST(OvPanelDialog, GeneratorPageShowsTheProtocolsThatRun)
 {
+    app();
     auto protocolsLabel = [](OvPanelDialog &dlg) -> QLabel * {
         button(&dlg, "PbGenerator")->click();
         return dlg.page()->findChild<QLabel *>(QStringLiteral("LbProtocols"));
