@@ -4,9 +4,11 @@
 #include "QiParams.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "QiFont.h"
+class QiImage;
 class QiRaster;
 class QigInterface;
 
@@ -57,6 +60,11 @@ public:
     // Blocks until request id has been processed (queued or in progress).
     // False at once when another caller waits, or the id is unknown or done.
     bool waitTransaction(int32_t id, bool &result);
+    // Waits until request id is neither queued nor in progress, at most
+    // timeout. Any number of callers may wait at once (waitTransaction
+    // admits one). True when the request is through (or was never queued),
+    // false on time-out or when the render thread stopped first.
+    bool waitProcessed(int32_t id, std::chrono::milliseconds timeout);
     // Requests waiting in the queue.
     size_t queuedRequests();
     // True while a caller sleeps in waitTransaction.
@@ -65,6 +73,17 @@ public:
     const OvVersionInfo &versionInfo();
     // Any thread: the frame buffer as the last finished request left it.
     bool saveImageAsPng(const char *path);
+    // The same picture as PNG bytes in memory.
+    bool encodeImageAsPng(std::vector<uint8_t> &png);
+    // Any thread: read sees the frame buffer between two requests; the
+    // render thread waits for it, so it should be brief. False (read not
+    // called) without a frame buffer.
+    bool readFrameBuffer(const std::function<void(const QiImage &)> &read);
+    // Any thread: the colour encoding the raster encodes with (0..5).
+    int32_t outputEncoding();
+    // Frames handed to the output so far: drawn requests and the flips of
+    // patterns with a frame period.
+    uint64_t framesPresented() const { return m_framesPresented.load(std::memory_order_acquire); }
 
     // Catalogue.
     bool registerRenderer(OvPatternRenderer *renderer);
@@ -121,6 +140,8 @@ private:
     };
 
     void mainLoop();
+    // Copy of the frame buffer taken between requests; null without one.
+    std::unique_ptr<QiImage> copyFrameBuffer();
     bool setPattern(OvPatternRenderer *renderer, QiParams &params);
     bool validateOptions(const QiParams &params, OvPatternRenderer *renderer);
     // Generator options; true when the picture must be drawn again.
@@ -168,6 +189,9 @@ private:
     std::atomic<uint32_t> m_workSeq{0};
     std::atomic<int32_t> m_idle{0};
     std::condition_variable m_waiterCond;
+    // Broadcast after every request, for waitProcessed.
+    std::condition_variable m_processedCond;
+    std::atomic<uint64_t> m_framesPresented{0};
     std::deque<OvRequest> m_queue;
     OvPatternRenderer *m_currentRenderer = nullptr;
     QiParams m_currentParams;
