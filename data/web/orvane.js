@@ -21,6 +21,7 @@ const state = {
   values: {}, // the generator's values
   pattern: null, // the pattern whose options are on the page
   window: null, // the window-control model
+  windowColors: [], // the colour choices the window control shows
   frame: '0', // the frame the live view shows
 };
 
@@ -297,6 +298,7 @@ function fillPatternList() {
     o.value = name;
     const target = state.patterns[name];
     o.textContent = target.startsWith('Alias/') ? `${name}  (alias of ${target.slice(6)})` : name;
+    o.title = o.textContent;
     list.append(o);
   }
   list.value = keep;
@@ -325,8 +327,8 @@ async function showPatternOptions(name) {
   }
 }
 
-async function choosePattern(name) {
-  const a = await post('api/set', { Pattern: name }, true);
+async function choosePattern(name, options = {}) {
+  const a = await post('api/set', { ...options, Pattern: name }, true);
   if (!a) return;
   await loadGenerator();
   await showPatternOptions(name);
@@ -372,7 +374,7 @@ async function sendWindow() {
     size: m.sizes[picked('win-size')],
     steps: m.count,
     level: picked('win-level'),
-    color: m.colors[picked('win-color')],
+    color: state.windowColors.length ? state.windowColors[picked('win-color')] : 'White',
   };
   const a = await post('api/window', body, true);
   if (a && a.request) {
@@ -387,15 +389,19 @@ async function buildLevels(steps) {
   radios($('win-levels'), 'win-level', state.window.levels, state.window.checked, sendWindow);
 }
 
-async function showWindowControl() {
+// colours: 'any' (white or a colour, from the tab), 'white' (no colour
+// choice, as for white balance) or 'colors' (red first, as for colour gamut).
+async function showWindowControl(colours = 'any') {
   const m = await getJson('api/window');
   state.window = m;
+  state.windowColors = colours === 'white' ? [] : colours === 'colors' ? m.colors.filter((c) => c !== 'White') : m.colors;
+  $('win-color').hidden = state.windowColors.length === 0;
   radios($('win-size'), 'win-size', m.sizes, 0, sendWindow);
   radios($('win-steps'), 'win-steps', m.steps, m.steps.indexOf(String(m.count)), async (i) => {
     await buildLevels(m.steps[i]);
     await sendWindow();
   });
-  radios($('win-color'), 'win-color', m.colors, 0, sendWindow);
+  radios($('win-color'), 'win-color', state.windowColors, 0, sendWindow);
   radios($('win-levels'), 'win-level', m.levels, m.checked, sendWindow);
   // Opening the page shows its window, as the panel's page does.
   await sendWindow();
@@ -405,18 +411,64 @@ async function showWindowControl() {
 
 const pages = {
   'tab-patterns': { page: 'page-patterns', show: null },
+  'tab-calibrate': { page: 'page-calibrate', show: null },
+  'tab-performance': { page: 'page-performance', show: null },
   'tab-generator': { page: 'page-generator', show: showGenerator },
-  'tab-window': { page: 'page-window', show: showWindowControl },
+  'tab-window': { page: 'page-window', show: () => showWindowControl('any') },
 };
 
-function selectTab(id) {
+function selectTab(id, show = pages[id].show) {
   for (const [tab, p] of Object.entries(pages)) {
     const on = tab === id;
     $(tab).setAttribute('aria-selected', on ? 'true' : 'false');
     $(p.page).hidden = !on;
   }
-  const show = pages[id].show;
   if (show) show().catch((e) => say(e.message, true));
+}
+
+// The control panel's calibration and performance lists: each entry shows
+// a pattern with some options set, or the window control.
+const shortcuts = {
+  'page-calibrate': [
+    ['Black Level', { pattern: 'Brightness' }],
+    ['White Level', { pattern: 'Contrast' }],
+    ['Color/Tint', { pattern: 'Color' }],
+    ['Sharpness', { pattern: 'Sharpness' }],
+    ['White Balance', { window: 'white' }],
+    ['Color Gamut', { window: 'colors' }],
+    ['Grayscale', { pattern: 'Gradient', options: { Steps: '0' } }],
+    ['Proofing', { pattern: 'Nimbra-Test-Card' }],
+  ],
+  'page-performance': [
+    ['Resolution', { pattern: 'Resolution' }],
+    ['Scaling', { pattern: 'ZonePlate', options: { Scale: '180' } }],
+    ['Contrast Ratio', { pattern: 'Checkerboard' }],
+    ['Color Ramps', { pattern: 'Gradient', options: { Style: 'RGBCMYK', Steps: '0' } }],
+    ['Color Gamut', { pattern: 'Chromaticity' }],
+    ['Geometry', { pattern: 'Geometry' }],
+    ['Dynamic Range', { pattern: 'DynamicRange' }],
+  ],
+};
+
+function buildShortcuts() {
+  for (const [page, entries] of Object.entries(shortcuts)) {
+    const list = $(page).querySelector('.shortcuts');
+    for (const [text, what] of entries) {
+      const b = document.createElement('button');
+      b.type = 'button';
+      b.textContent = text;
+      b.addEventListener('click', () => {
+        if (what.window) return selectTab('tab-window', () => showWindowControl(what.window));
+        if (!Object.prototype.hasOwnProperty.call(state.patterns, what.pattern))
+          return say(`This generator has no pattern ${what.pattern}.`, true);
+        $('pattern-filter').value = '';
+        fillPatternList();
+        $('pattern-list').value = what.pattern;
+        selectTab('tab-patterns', () => choosePattern(what.pattern, what.options));
+      });
+      list.append(b);
+    }
+  }
 }
 
 // ---- live view ----
@@ -471,6 +523,7 @@ async function liveLoop() {
 
 async function start() {
   for (const id of Object.keys(pages)) $(id).addEventListener('click', () => selectTab(id));
+  buildShortcuts();
   liveLoop();
   try {
     await loadStatus();

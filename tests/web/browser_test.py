@@ -307,6 +307,26 @@ def main():
             "return document.getElementById('opt-VideoFormat') !== null"))
         shots.append(driver.screenshot(os.path.join(args.shots, "web-4-generator.png")))
 
+        # The panel's lists: white balance is the window control without a
+        # colour choice (a white 10% window at the checked level) ...
+        driver.click("#tab-calibrate")
+        wait_until("the calibration list", lambda: driver.script(
+            "return document.querySelectorAll('#page-calibrate button').length") == 8)
+        shots.append(driver.screenshot(os.path.join(args.shots, "web-5-calibrate.png")))
+        _click_text(driver, "#page-calibrate button", "White Balance")
+        board.wait("the white balance window", lambda f: near(Board.luma(f, 960, 540), 721) and
+                   near(Board.luma(f, 600, 540), 64) and near(Board.luma(f, 662, 540), 721))
+        assert driver.script("return document.getElementById('win-color').hidden") is True
+        # ... and scaling is the zone plate with its scale at 180.
+        driver.click("#tab-performance")
+        _click_text(driver, "#page-performance button", "Scaling")
+        wait_until("the zone plate's options", lambda: driver.script(
+            "const s = document.getElementById('opt-Scale'); return s !== null && s.value === '180' && "
+            "document.getElementById('pattern-title').textContent === 'ZonePlate'"))
+        status, body = http("GET", web + "/api/generator")
+        current = json.loads(body)[-1]
+        assert current.get("Pattern") == "ZonePlate" and current.get("Scale") == "180", current
+
         # The live view must not slow the engine: the same change loop with
         # the page open, its live view following every frame.
         driver.click("#tab-patterns")
@@ -342,6 +362,13 @@ def main():
             with open(os.path.join(tmp, "orvane.log")) as f:
                 print(f.read()[-4000:])
         shutil.rmtree(tmp, ignore_errors=True)
+
+
+def _click_text(driver, css, text):
+    idx = driver.script("return [...document.querySelectorAll(arguments[0])].findIndex("
+                        "b => b.textContent.trim() === arguments[1]);", css, text)
+    assert idx >= 0, text
+    driver.click(f"{css}:nth-of-type({idx + 1})")
 
 
 def _reachable(port):
