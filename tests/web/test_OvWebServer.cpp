@@ -4,6 +4,8 @@
 // connection limits.
 #include "WebTestKit.h"
 
+#include "../common/CountingRaster.h"
+
 #include "OvcJson.h"
 #include "QiImage.h"
 #include "QiImageFiles.h"
@@ -488,8 +490,8 @@ TEST(WebServer, TheLiveViewFollowsTheOutput)
     EXPECT_EQ(img->width(), 640);
     EXPECT_EQ(img->height(), 360);
     // Other sizes on request, within limits.
-    img = loadImageFromMemory(reinterpret_cast<const uint8_t *>(call(port, "GET", "/api/live?w=320&h=320").body.data()),
-                              call(port, "GET", "/api/live?w=320&h=320").body.size(), 8, nullptr);
+    const Reply square = call(port, "GET", "/api/live?w=320&h=320");
+    img = loadImageFromMemory(reinterpret_cast<const uint8_t *>(square.body.data()), square.body.size(), 8, nullptr);
     ASSERT_TRUE(img);
     EXPECT_EQ(img->width(), 320);
     EXPECT_EQ(img->height(), 180);
@@ -540,6 +542,74 @@ TEST(WebServer, TheLiveViewFollowsTheOutput)
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(call(port, "GET", "/api/live?w=192&h=108").status, 200);
     EXPECT_EQ(s.web->live().made(), made);
+}
+
+namespace {
+
+// A card without a simulated board behind it: the live view reads the
+// frame buffer.
+class PlainRaster : public CountingRaster {
+public:
+    PlainRaster()
+    {
+        QiImage::resize(384, 216);
+        m_blackLevel = 64;
+        m_whiteLevel = 940;
+    }
+};
+
+} // namespace
+
+TEST(WebServer, WithoutABoardTheLiveViewIsTheFrameBuffer)
+{
+    SimBoards::selectNone();
+    PlainRaster raster;
+    OvCore core;
+    core.start(&raster, ORVANE_DATA_DIR, ovBuiltinRenderers());
+    {
+        OvWebServer web(&core, options());
+        std::string why;
+        ASSERT_TRUE(web.start(why)) << why;
+        const int port = web.port();
+        // Nothing drawn yet: no picture, and no error either.
+        EXPECT_EQ(call(port, "GET", "/api/live").status, 204);
+
+        // A white 10% window on black: 940 shows as 255, 64 as 0, at the
+        // frame's own size halved (the box asks for 192 x 108).
+        const Reply set = call(port, "POST", "/api/set?wait=1",
+                               R"({"Pattern": "Window", "Size": 10, "Color_Red": 940, "Color_Green": 940,)"
+                               R"( "Color_Blue": 940, "BgColor_Red": 64, "BgColor_Green": 64, "BgColor_Blue": 64})");
+        ASSERT_EQ(set.status, 200) << set.body;
+        const Reply r = call(port, "GET", "/api/live?w=192&h=108");
+        ASSERT_EQ(r.status, 200) << r.body;
+        EXPECT_EQ(r.header("x-orvane-source"), "384x216 framebuffer");
+        EXPECT_EQ(std::stoull(r.header("x-orvane-frame")), core.framesPresented());
+        auto img = loadImageFromMemory(reinterpret_cast<const uint8_t *>(r.body.data()), r.body.size(), 8, nullptr);
+        ASSERT_TRUE(img);
+        ASSERT_EQ(img->width(), 192);
+        ASSERT_EQ(img->height(), 108);
+        const uint64_t centre = img->pixel(96, 54), corner = img->pixel(2, 2);
+        EXPECT_EQ(img->red(centre), 255);
+        EXPECT_EQ(img->blue(centre), 255);
+        EXPECT_EQ(img->green(corner), 0);
+
+        // The next frame is announced to a waiting page.
+        const uint64_t frame = std::stoull(r.header("x-orvane-frame"));
+        auto waiting = std::async(std::launch::async, [&] {
+            return call(port, "GET", "/api/live?w=192&h=108&wait=5000&after=" + std::to_string(frame));
+        });
+        std::this_thread::sleep_for(50ms);
+        ASSERT_EQ(call(port, "POST", "/api/set", R"({"Color_Green": 64})").status, 200);
+        const Reply next = waiting.get();
+        ASSERT_EQ(next.status, 200);
+        EXPECT_GT(std::stoull(next.header("x-orvane-frame")), frame);
+        img = loadImageFromMemory(reinterpret_cast<const uint8_t *>(next.body.data()), next.body.size(), 8, nullptr);
+        ASSERT_TRUE(img);
+        EXPECT_EQ(img->green(img->pixel(96, 54)), 0) << "a magenta window now";
+        EXPECT_EQ(img->red(img->pixel(96, 54)), 255);
+        web.shutdown();
+    }
+    core.shutdown();
 }
 
 TEST(WebServer, PicturesOfAFastChangingOutputAreRateLimited)
