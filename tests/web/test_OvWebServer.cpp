@@ -340,6 +340,14 @@ TEST(WebServer, BadRequestsAreRefusedAndPostNothing)
         EXPECT_EQ(r.status, 413) << r.body;
         EXPECT_TRUE(c.closedWithin(5s));
     }
+    // The limit itself: 64 KiB of body is read, one byte more is not.
+    {
+        std::string body = R"({"Pattern": "NoSuchPattern"})";
+        body.resize(64 * 1024, ' ');
+        EXPECT_EQ(call(port, "POST", "/api/set", body).status, 404) << "read and judged";
+        body += ' ';
+        EXPECT_EQ(call(port, "POST", "/api/set", body).status, 413);
+    }
     {
         Conn c(port);
         ASSERT_TRUE(c.send("POST /api/set HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
