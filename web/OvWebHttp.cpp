@@ -9,7 +9,9 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -114,6 +116,13 @@ public:
 private:
     void work()
     {
+        // Answers and live pictures give way to the render thread when the
+        // two compete for the processor; the page is a spectator.
+        const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, tid);
+        if (errno == 0)
+            ::setpriority(PRIO_PROCESS, tid, std::min(nice + kWorkerNiceness, 19));
         std::unique_lock<std::mutex> lock(m_lock);
         for (;;) {
             m_ready.wait(lock, [this] { return m_closed || !m_jobs.empty(); });

@@ -42,6 +42,9 @@ public:
         size_t requestsPerConnection = 100;
     };
 
+    // How much nicer than the program the worker threads run.
+    static constexpr int kWorkerNiceness = 10;
+
     explicit OvWebHttp(const Limits &limits);
     ~OvWebHttp() override;
 

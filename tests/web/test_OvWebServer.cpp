@@ -14,6 +14,9 @@
 #include <future>
 #include <set>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+
 using namespace webtest;
 
 namespace {
@@ -818,4 +821,24 @@ TEST(WebServer, APortInUseIsReported)
     second.shutdown();
     // The first still serves.
     EXPECT_EQ(call(first.port(), "GET", "/api/status").status, 200);
+}
+
+TEST(WebServer, WorkersRunNicerThanTheProgram)
+{
+    OvWebHttp http(OvWebHttp::Limits{});
+    http.Get("/nice", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(std::to_string(::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)))),
+                        "text/plain");
+    });
+    const int port = http.bind("127.0.0.1", 0);
+    ASSERT_GT(port, 0);
+    std::thread serving([&] { http.serve(); });
+    const int program = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+    const Reply r = call(port, "GET", "/nice");
+    http.stopAll();
+    serving.join();
+    ASSERT_EQ(r.status, 200);
+    EXPECT_EQ(std::stoi(r.body), std::min(program + OvWebHttp::kWorkerNiceness, 19));
+    EXPECT_EQ(::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid))), program)
+        << "the caller's own priority is left alone";
 }
