@@ -30,6 +30,33 @@ bool parsePort(const std::string &option, const std::string &text, int &out, std
     return true;
 }
 
+// HOST, HOST:PORT or [IPv6]:PORT.
+bool parseHostPort(const std::string &option, const std::string &text, std::string &host, int &port,
+                   std::string &error)
+{
+    std::string rest;
+    if (!text.empty() && text[0] == '[') {
+        const size_t close = text.find(']');
+        if (close != std::string::npos) {
+            host = text.substr(1, close - 1);
+            rest = text.substr(close + 1);
+        }
+    } else {
+        const size_t colon = text.find(':');
+        if (colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
+            host = text.substr(0, colon);
+            rest = text.substr(colon);
+        } else {
+            host = text;
+        }
+    }
+    if (host.empty() || (!rest.empty() && rest[0] != ':')) {
+        error = option + " needs HOST or HOST:PORT, not '" + text + "'";
+        return false;
+    }
+    return rest.empty() || parsePort(option, rest.substr(1), port, error);
+}
+
 } // namespace
 
 bool OvCommandLine::parse(int argc, const char *const *argv, OvCommandLine &cl, std::string &error)
@@ -118,6 +145,22 @@ bool OvCommandLine::parse(int argc, const char *const *argv, OvCommandLine &cl, 
                 error = "--web-token-file needs a file";
                 return false;
             }
+        } else if (arg == "--resolve" || arg == "--argyll-web") {
+            std::string text;
+            if (!takeValue(text))
+                return false;
+            if (arg == "--resolve" ? !parseHostPort(arg, text, cl.resolveHost, cl.resolvePort, error)
+                                   : !parseHostPort(arg, text, cl.argyllHost, cl.argyllPort, error))
+                return false;
+        } else if (arg == "--pgenerator") {
+            // The port is optional and only given with '='.
+            cl.pgenerator = true;
+            if (hasValue && !parsePort(arg, value, cl.pgeneratorPort, error))
+                return false;
+        } else if (arg == "--pgenerator-discovery-port") {
+            std::string text;
+            if (!takeValue(text) || !parsePort(arg, text, cl.pgeneratorDiscoveryPort, error))
+                return false;
         } else if (arg == "--data-dir") {
             if (!takeValue(cl.dataDir))
                 return false;
@@ -196,6 +239,14 @@ std::string OvCommandLine::usage(const char *program)
            "  --web-token TEXT          the web page asks for this access token\n"
            "  --web-token-file FILE     the same, with the token in the first line of FILE\n"
            "  --data-dir DIR            data folder (default: ovdata beside the executable)\n"
+           "  --resolve HOST[:PORT]     connect to a calibration program's Resolve-style patch\n"
+           "                            server (default port 20002) and show its patches\n"
+           "  --argyll-web HOST[:PORT]  play the browser of an ArgyllCMS web display (default\n"
+           "                            port 8080) and show its patches\n"
+           "  --pgenerator[=PORT]       listen for PGenerator clients such as HCFR (default TCP\n"
+           "                            port 85) and answer their discovery on UDP\n"
+           "  --pgenerator-discovery-port N\n"
+           "                            UDP port of the PGenerator discovery (default 1977)\n"
            "  --allow-remote-plugins    let folders scanned on a remote client's request load\n"
            "                            .ovp pattern plug-ins (off: only images are taken)\n"
            "  --help                    show this text and exit\n"

@@ -24,6 +24,14 @@ struct OvCommandLine {
     std::string webToken;     // --web-token
     std::string webTokenFile; // --web-token-file
     std::string dataDir;            // empty: "ovdata" beside the executable
+    // The calibration programs' protocols; an empty host leaves a client off.
+    std::string resolveHost;
+    int resolvePort = 20002;
+    std::string argyllHost;
+    int argyllPort = 8080;
+    bool pgenerator = false;
+    int pgeneratorPort = 85;
+    int pgeneratorDiscoveryPort = 1977;
     std::vector<std::string> qtArgs; // argv[0] and single-dash options, for Qt
 
     // Fills cl from argv. On a bad command line returns false with the

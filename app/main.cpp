@@ -10,6 +10,7 @@
 #include "OvBuiltins.h"
 #include "OvCore.h"
 #include "OvWebServer.h"
+#include "OvcProtocols.h"
 #include "OvcXmlPrivates.h"
 #include "QiLog.h"
 #include "QiParams.h"
@@ -220,6 +221,18 @@ int main(int argc, char **argv)
     // cannot be bound, and says so in the log).
     xml->start(cl.port);
 
+    // The calibration programs' own protocols, beside XML-RPC.
+    OvcProtocolConfig protocolConfig;
+    protocolConfig.resolveHost = cl.resolveHost;
+    protocolConfig.resolvePort = cl.resolvePort;
+    protocolConfig.argyllHost = cl.argyllHost;
+    protocolConfig.argyllPort = cl.argyllPort;
+    protocolConfig.pgenerator = cl.pgenerator;
+    protocolConfig.pgeneratorPort = cl.pgeneratorPort;
+    protocolConfig.pgeneratorDiscoveryPort = cl.pgeneratorDiscoveryPort;
+    auto protocols = std::make_unique<OvcProtocols>(engine.get(), protocolConfig);
+    protocols->start();
+
     // 13. The web control page, when asked for. A port that cannot be bound
     // leaves the generator running without it, as for XML-RPC.
     std::unique_ptr<OvWebServer> web;
@@ -262,6 +275,8 @@ int main(int argc, char **argv)
         web->shutdown();
         web.reset();
     }
+    qiLog(2, "%s: stopping the calibration protocols\n", program);
+    protocols.reset();
     qiLog(2, "%s: stopping the XML-RPC server\n", program);
     xml->shutdown();
     xml.reset();

@@ -150,7 +150,8 @@ void OvCore::shutdown()
             m_waiterCond.notify_all();
         }
         m_stopped = true;
-        m_processedCond.notify_all();
+        if (m_doneWaiters)
+            m_doneCond.notify_all();
     }
     if (m_raster)
         m_raster->setInterface(nullptr);
@@ -243,10 +244,10 @@ bool OvCore::waitTransaction(int32_t id, bool &result)
     return true;
 }
 
-bool OvCore::waitProcessed(int32_t id, std::chrono::milliseconds timeout)
+bool OvCore::waitProcessed(int32_t id, std::chrono::milliseconds limit)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    auto pending = [this, id] {
+    auto pending = [&] {
         if (m_inFlight && m_inFlightId == id)
             return true;
         for (const OvRequest &r : m_queue)
@@ -254,8 +255,10 @@ bool OvCore::waitProcessed(int32_t id, std::chrono::milliseconds timeout)
                 return true;
         return false;
     };
-    const bool done = m_processedCond.wait_for(lock, timeout, [&] { return m_stopped || !pending(); });
-    return done && !m_stopped;
+    ++m_doneWaiters;
+    const bool done = m_doneCond.wait_for(lock, limit, [&] { return !pending(); });
+    --m_doneWaiters;
+    return done;
 }
 
 size_t OvCore::queuedRequests()
@@ -425,6 +428,8 @@ void OvCore::mainLoop()
                 m_waiter.done = true;
                 m_waiterCond.notify_all();
             }
+            if (m_doneWaiters)
+                m_doneCond.notify_all();
             return;
         }
 
@@ -455,7 +460,8 @@ void OvCore::mainLoop()
             m_waiter.done = true;
             m_waiterCond.notify_all();
         }
-        m_processedCond.notify_all();
+        if (m_doneWaiters)
+            m_doneCond.notify_all();
     }
 }
 

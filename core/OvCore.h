@@ -60,16 +60,19 @@ public:
     // Blocks until request id has been processed (queued or in progress).
     // False at once when another caller waits, or the id is unknown or done.
     bool waitTransaction(int32_t id, bool &result);
-    // Waits until request id is neither queued nor in progress, at most
-    // timeout. Any number of callers may wait at once (waitTransaction
-    // admits one). True when the request is through (or was never queued),
-    // false on time-out or when the render thread stopped first.
-    bool waitProcessed(int32_t id, std::chrono::milliseconds timeout);
+    // Blocks until request id is neither queued nor being processed (its
+    // frame, if any, handed to the raster), or until limit has passed. Any
+    // number of callers may wait at once (the protocol clients each wait for
+    // their own patches). False on time-out; true at once for an id that is
+    // not or no longer known.
+    bool waitProcessed(int32_t id, std::chrono::milliseconds limit);
     // Requests waiting in the queue.
     size_t queuedRequests();
     // True while a caller sleeps in waitTransaction.
     bool hasWaiter();
     bool currentParams(QiParams &out);
+    // The frame size as the render thread last set it (any thread).
+    void frameSize(int32_t &width, int32_t &height);
     const OvVersionInfo &versionInfo();
     // Any thread: the frame buffer as the last finished request left it.
     bool saveImageAsPng(const char *path);
@@ -170,6 +173,7 @@ private:
     // The raster's format name as last seen by the render thread, for queries
     // from other threads (the raster itself is render-thread only).
     std::string m_formatName;
+    int32_t m_frameWidth = 0, m_frameHeight = 0;
     std::mutex m_formatNameLock;
     // Serialises format-list rescans (render start and remote requests).
     std::mutex m_formatsLock;
@@ -189,8 +193,10 @@ private:
     std::atomic<uint32_t> m_workSeq{0};
     std::atomic<int32_t> m_idle{0};
     std::condition_variable m_waiterCond;
-    // Broadcast after every request, for waitProcessed.
-    std::condition_variable m_processedCond;
+    // Woken after every processed request while anyone waits in waitProcessed.
+    std::condition_variable m_doneCond;
+    int32_t m_doneWaiters = 0;
+    // Frames handed to the output so far.
     std::atomic<uint64_t> m_framesPresented{0};
     std::deque<OvRequest> m_queue;
     OvPatternRenderer *m_currentRenderer = nullptr;

@@ -3,6 +3,7 @@
 #include "OvCore.h"
 #include "OvWindowLevels.h"
 #include "OvcJson.h"
+#include "OvcProtocols.h"
 #include "OvcXmlMethods.h"
 #include "QiAscii.h"
 #include "QiParams.h"
@@ -172,6 +173,14 @@ OvWebApi::Reply OvWebApi::status(uint64_t frames)
         protocols[i++] = e;
     }
     s["protocols"] = protocols;
+    // The calibration programs' protocols, as the panel lists them.
+    XmlRpcValue calibration{XmlRpcValue::ValueArray{}};
+    if (const OvcProtocols *cp = OvcProtocols::instance()) {
+        int j = 0;
+        for (const std::string &line : cp->active())
+            calibration[j++] = line;
+    }
+    s["calibration"] = calibration;
     // Frames can outnumber an int over months; a double holds them exactly.
     s["frames"] = static_cast<double>(frames);
     if (QiRaster *r = m_engine->raster()) {

@@ -274,7 +274,10 @@ async function loadStatus() {
   $('st-format').textContent = s.videoFormat || '—';
   $('st-output').textContent = s.output + (s.gateware ? `, gateware ${s.gateware}` : '');
   $('st-protocols').textContent =
-    (s.protocols || []).map((p) => `${p.name} ${p.address ? p.address + ':' : 'port '}${p.port}`).join(', ') || '—';
+    (s.protocols || [])
+      .map((p) => `${p.name} ${p.address ? p.address + ':' : 'port '}${p.port}`)
+      .concat(s.calibration || [])
+      .join(', ') || '—';
   return s;
 }
 

@@ -241,7 +241,7 @@ def main():
               "orvane-ctl version from the scratch root")
         r = run(ctl + ["set", "VideoFormat=720p 59.94", "--json"], env=env)
         answer = json.loads(r.stdout) if r.returncode == 0 else {}
-        check(answer.get("taken") is True, "orvane-ctl set waited for the request " + r.stderr.strip())
+        check(answer.get("shown") is True, "orvane-ctl set waited for the request to be on the output " + r.stderr.strip())
         shown = wait_for(lambda: (lambda c: c if c and c["width"] == 1280 else None)(capture(capdir)), 15)
         check(shown is not None and shown["videoFormat"] == "720p 59.94", "the board outputs 720p 59.94")
         with open(os.path.join(work, "gen.log")) as f:
