@@ -43,7 +43,7 @@ public:
     };
 
     // How much nicer than the program the worker threads run.
-    static constexpr int kWorkerNiceness = 10;
+    static constexpr int kWorkerNiceness = 4;
 
     explicit OvWebHttp(const Limits &limits);
     ~OvWebHttp() override;
