@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "QiFont.h"
+class QiImage;
 class QiRaster;
 class QigInterface;
 
@@ -74,6 +76,17 @@ public:
     const OvVersionInfo &versionInfo();
     // Any thread: the frame buffer as the last finished request left it.
     bool saveImageAsPng(const char *path);
+    // The same picture as PNG bytes in memory.
+    bool encodeImageAsPng(std::vector<uint8_t> &png);
+    // Any thread: read sees the frame buffer between two requests; the
+    // render thread waits for it, so it should be brief. False (read not
+    // called) without a frame buffer.
+    bool readFrameBuffer(const std::function<void(const QiImage &)> &read);
+    // Any thread: the colour encoding the raster encodes with (0..5).
+    int32_t outputEncoding();
+    // Frames handed to the output so far: drawn requests and the flips of
+    // patterns with a frame period.
+    uint64_t framesPresented() const { return m_framesPresented.load(std::memory_order_acquire); }
 
     // Catalogue.
     bool registerRenderer(OvPatternRenderer *renderer);
@@ -130,6 +143,8 @@ private:
     };
 
     void mainLoop();
+    // Copy of the frame buffer taken between requests; null without one.
+    std::unique_ptr<QiImage> copyFrameBuffer();
     bool setPattern(OvPatternRenderer *renderer, QiParams &params);
     bool validateOptions(const QiParams &params, OvPatternRenderer *renderer);
     // Generator options; true when the picture must be drawn again.
@@ -181,6 +196,8 @@ private:
     // Woken after every processed request while anyone waits in waitProcessed.
     std::condition_variable m_doneCond;
     int32_t m_doneWaiters = 0;
+    // Frames handed to the output so far.
+    std::atomic<uint64_t> m_framesPresented{0};
     std::deque<OvRequest> m_queue;
     OvPatternRenderer *m_currentRenderer = nullptr;
     QiParams m_currentParams;

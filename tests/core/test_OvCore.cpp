@@ -16,6 +16,7 @@
 #include <mutex>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -830,4 +831,14 @@ TEST_F(Engine, ManyCallersWaitForTheirOwnFramesBesideTheOneTransactionWaiter)
     EXPECT_EQ(w, raster.width());
     EXPECT_EQ(h, raster.height());
     EXPECT_GT(w, 0);
+}
+
+TEST_F(Engine, FramesPresentedCountsOneFramePerDrawnRequest)
+{
+    const uint64_t frames0 = core.framesPresented();
+    core.postPattern("Dummy");
+    const int32_t last = core.postPattern("Dummy");
+    ASSERT_TRUE(core.waitProcessed(last, std::chrono::seconds(10)));
+    EXPECT_EQ(dummy->count(), 2u);
+    EXPECT_EQ(core.framesPresented(), frames0 + 2);
 }

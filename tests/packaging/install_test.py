@@ -142,6 +142,8 @@ def main():
                   os.access(real, os.X_OK), f"/usr/bin/{p} leads to /usr/lib/orvane/bin/{p}")
         data = os.path.join(root, "usr/lib/orvane/bin/ovdata")
         check(os.path.realpath(data) == os.path.join(root, "usr/share/orvane"), "ovdata beside the programs")
+        for f in ("index.html", "orvane.css", "orvane.js"):
+            check(os.path.isfile(os.path.join(root, "usr/share/orvane/web", f)), f"the web page's {f} is installed")
         for tool, files in (("desktop-file-validate", ["usr/share/applications/orvane.desktop",
                                                        "etc/xdg/autostart/orvane-tray.desktop"]),):
             if shutil.which(tool):
