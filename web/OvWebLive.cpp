@@ -87,7 +87,8 @@ OvWebLive::picture(int32_t maxWidth, int32_t maxHeight, const std::function<bool
     if (m_last && m_last->sequence == now && m_last->maxWidth == maxWidth && m_last->maxHeight == maxHeight)
         return m_last;
     // Frames that change faster than this are shown at this rate.
-    const auto wait = m_lastMade + kMinInterval - Clock::now();
+    const auto gap = std::max<Clock::duration>(kMinInterval, m_lastCost * (kDuty - 1));
+    const auto wait = m_lastMade + gap - Clock::now();
     if (wait > Clock::duration::zero()) {
         lock.unlock();
         if (!pause(std::chrono::duration_cast<std::chrono::milliseconds>(wait) + std::chrono::milliseconds(1)))
@@ -112,6 +113,7 @@ OvWebLive::picture(int32_t maxWidth, int32_t maxHeight, const std::function<bool
     p->made = Clock::now();
     p->makeMs = std::chrono::duration<double, std::milli>(p->made - t0).count();
     m_lastMade = p->made;
+    m_lastCost = p->made - t0;
     ++m_made;
     m_last = p;
     return m_last;

@@ -16,11 +16,13 @@ class OvCore;
 // simulated board that is the board's output decoded back to RGB (gating
 // and mute included); with a real card, the frame buffer. One picture is
 // kept and shared by every page that asks for the same frame and size, and
-// new ones are made at most every kMinInterval, so open pages cost the
-// render thread at most a frame copy that often.
+// new ones are made at most every kMinInterval, and never more often than
+// keeps their making under 1/kDuty of one core: open pages cost the render
+// thread at most a frame copy that often, however fast patterns change.
 class OvWebLive {
 public:
     static constexpr std::chrono::milliseconds kMinInterval{100};
+    static constexpr int kDuty = 10;
     static constexpr int32_t kMaxSide = 1920;
     static constexpr int32_t kMinSide = 16;
 
@@ -55,6 +57,7 @@ private:
     mutable std::mutex m_lock;
     std::shared_ptr<const Picture> m_last;
     std::chrono::steady_clock::time_point m_lastMade{};
+    std::chrono::steady_clock::duration m_lastCost{};
     uint64_t m_made = 0;
     SimFrame m_frame;
     QiPreview m_preview;
