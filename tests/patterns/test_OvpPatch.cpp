@@ -117,7 +117,8 @@ TEST(Patch, DepthsShiftNeverRescaleAndSayOnceWhenBitsAreDropped)
                       {"Bits", "8"}});
         EXPECT_EQ(eight.at(960, 540), (Rgb{255, 255, 0}));
     }
-    swapLogOutput(std::move(previous));
+    // Keep what was collected until it has been read.
+    const auto collected = swapLogOutput(std::move(previous));
     size_t said = 0;
     for (size_t at = log->all.find("10-bit colors on a 8-bit raster"); at != std::string::npos;
          at = log->all.find("10-bit colors on a 8-bit raster", at + 1))
