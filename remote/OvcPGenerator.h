@@ -47,7 +47,7 @@ public:
     static std::string discoveryAnswer(const std::string &datagram, const std::string &host);
 
     // Connection bounds, as the XML-RPC server's.
-    int connectionCount() const { return m_connections; }
+    int connectionCount() const { return m_connections.load(std::memory_order_relaxed); }
     // May be called from any thread.
     void setMaxConnections(int n) { m_maxConnections.store(n); }
     double idleTimeout() const { return m_idleTimeout.load(); }
@@ -72,7 +72,8 @@ private:
     std::unique_ptr<Discovery> m_discovery;
     int m_port, m_discoveryPortWanted;
     int m_boundPort = -1, m_boundDiscovery = -1;
-    int m_connections = 0;
+    // Changed by the dispatching thread, read from any (tests, status).
+    std::atomic<int> m_connections{0};
     std::atomic<int> m_maxConnections;
     // Accept failing for want of descriptors or memory: the listener rests.
     std::chrono::steady_clock::time_point m_acceptResume{};

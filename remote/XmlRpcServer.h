@@ -93,7 +93,7 @@ public:
 
     // Called by a connection being destroyed.
     virtual void removeConnection(XmlRpcServerConnection *connection);
-    int connectionCount() const { return m_connections; }
+    int connectionCount() const { return m_connections.load(std::memory_order_relaxed); }
     double idleTimeout() const { return m_idleTimeout.load(std::memory_order_relaxed); }
     // May be called from any thread.
     void setIdleTimeout(double seconds) { m_idleTimeout.store(seconds, std::memory_order_relaxed); }
@@ -145,9 +145,10 @@ protected:
     std::map<std::string, XmlRpcServerMethod *> m_methods;
     std::unique_ptr<XmlRpcServerMethod> m_listMethods;
     std::unique_ptr<XmlRpcServerMethod> m_methodHelp;
-    int m_connections = 0;
+    // Changed by the dispatching thread, read from any (tests, status).
+    std::atomic<int> m_connections{0};
     std::list<XmlRpcServerConnection *> m_open;
-    int m_maxConnections = kMaxConnections;
+    std::atomic<int> m_maxConnections{kMaxConnections};
     std::atomic<double> m_idleTimeout{kIdleTimeout};
     std::atomic<double> m_stallTimeout{kStallTimeout};
     std::atomic<double> m_responseDeadline{kResponseDeadline};
