@@ -86,9 +86,12 @@ bool OvCommandLine::parse(int argc, const char *const *argv, OvCommandLine &cl, 
                 error = "--simulate takes kona or decklink, not '" + board + "'";
                 return false;
             }
-        } else if (arg == "--port" || arg == "--discovery-port") {
+        } else if (arg == "--port" || arg == "--discovery-port" || arg == "--discovery-reply-port") {
             std::string text;
-            if (!takeValue(text) || !parsePort(arg, text, arg == "--port" ? cl.port : cl.discoveryPort, error))
+            int &port = arg == "--port"             ? cl.port
+                        : arg == "--discovery-port" ? cl.discoveryPort
+                                                    : cl.discoveryReplyPort;
+            if (!takeValue(text) || !parsePort(arg, text, port, error))
                 return false;
         } else if (arg == "--data-dir") {
             if (!takeValue(cl.dataDir))
@@ -153,6 +156,8 @@ std::string OvCommandLine::usage(const char *program)
            "  --port N                  XML-RPC port (default 9022)\n"
            "  --discovery-port N        UDP discovery port (default 3529); answers go to\n"
            "                            port 3530 of the asker\n"
+           "  --discovery-reply-port N  the port discovery answers are sent to and the\n"
+           "                            control panel listens on (default 3530)\n"
            "  --data-dir DIR            data folder (default: ovdata beside the executable)\n"
            "  --allow-remote-plugins    let folders scanned on a remote client's request load\n"
            "                            .ovp pattern plug-ins (off: only images are taken)\n"

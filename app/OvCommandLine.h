@@ -16,6 +16,7 @@ struct OvCommandLine {
     bool version = false;
     int port = 9022;
     int discoveryPort = 3529;
+    int discoveryReplyPort = 3530; // answers go to this port of the asker
     std::string dataDir;            // empty: "ovdata" beside the executable
     std::vector<std::string> qtArgs; // argv[0] and single-dash options, for Qt
 

@@ -189,6 +189,10 @@ int main(int argc, char **argv)
     if (!cl.headless) {
         tray = std::make_unique<KelMain>(engine.get(), nullptr, cl.controlPanel);
         tray->setWindowFlags(Qt::Tool);
+        OvPanelDiscovery discovery;
+        discovery.requestPort = static_cast<uint16_t>(cl.discoveryPort);
+        discovery.replyPort = static_cast<uint16_t>(cl.discoveryReplyPort);
+        tray->setPanelDiscovery(discovery);
     }
 
     // 9. The remote-control server holder (not listening yet).
@@ -201,7 +205,7 @@ int main(int argc, char **argv)
 
     // 11. Discovery, announcing the XML-RPC port actually served.
     auto discovery = std::make_unique<RnServiceResponder>(static_cast<uint16_t>(cl.discoveryPort),
-                                                          RnServiceResponder::kReplyPort,
+                                                          static_cast<uint16_t>(cl.discoveryReplyPort),
                                                           static_cast<uint16_t>(cl.port));
     discovery->addService();
     discovery->start();

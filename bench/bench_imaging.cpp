@@ -152,6 +152,17 @@ void BM_SectorFill(benchmark::State &state, int s, bool smooth)
     }
 }
 
+// The zone plate (scale 235) over the whole frame.
+void BM_RadialFill(benchmark::State &state, int s)
+{
+    QiImage img(kSizes[s].w, kSizes[s].h, 10);
+    const uint64_t from = 64 | (64 << 10) | (64ull << 20), to = 940 | (940 << 10) | (940ull << 20);
+    for (auto _ : state) {
+        img.radialFill(from, to, 235, kSizes[s].w / 2, kSizes[s].h / 2);
+        benchmark::ClobberMemory();
+    }
+}
+
 enum Enc { kRgb32, kRgb24, kDpx, kR210, kUyvy, kV210, kV210Exact };
 
 void BM_Encode(benchmark::State &state, int s, int enc, int threads)
@@ -197,6 +208,8 @@ void registerAll()
         benchmark::RegisterBenchmark(("sector_fill/" + sz).c_str(), BM_SectorFill, s, false)
             ->Unit(benchmark::kMillisecond)->UseRealTime();
         benchmark::RegisterBenchmark(("sector_fill_smooth/" + sz).c_str(), BM_SectorFill, s, true)
+            ->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark(("radial_fill/" + sz).c_str(), BM_RadialFill, s)
             ->Unit(benchmark::kMillisecond)->UseRealTime();
         for (int e = kRgb32; e <= kV210Exact; ++e)
             for (int t : {1, 2})
@@ -248,6 +261,8 @@ int main(int argc, char **argv)
                 std::printf("%-34s %10.3f %10.3f %8.2f  (%s)\n", name.c_str(), t, b, t / b, bound.c_str());
         };
         line("fill/" + sz, "bound_store/" + sz + "/threads:2");
+        for (const char *f : {"sector_fill/", "sector_fill_smooth/", "radial_fill/"})
+            line(f + sz, "bound_store/" + sz + "/threads:2");
         for (int e = kRgb32; e <= kV210Exact; ++e)
             for (int t : {1, 2}) {
                 const std::string th = "/threads:" + std::to_string(t);

@@ -178,12 +178,17 @@ const BenchRequest kRequests[] = {
     {"DynamicRange", ""},
     {"Window", "Style=Constant APL"},
     {"Window", "Size=16;loPluge=true;hiPluge=true;gridLines=true;hDiv=480;vDiv=480"},
-    {"Raster", ""},
     {"Window16.30", ""},
     {"Window16.80", ""},
     {"Brightness", "Style=Blinking"},
     {"Brightness", "Style=Testing"},
     {"Tint", ""},
+    {"Sine", "Orientation=Horizontal"},
+    {"ZonePlate", "Scale=235"},
+    {"SectorStar", "Style=RGBCMYK"},
+    {"SectorStar", "Style=Sine"},
+    {"SectorStar", "Divisions=360"},
+    {"SectorStar", "Style=Sine;Divisions=360"},
 };
 
 void patternRender(benchmark::State &state, std::string pattern, std::string options)

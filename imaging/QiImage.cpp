@@ -5,6 +5,7 @@
 #include "QiRowStore.h"
 #include "QiLog.h"
 #include "QiSinusoid.h"
+#include "QiTargetClones.h"
 #include "QiWorkerPool.h"
 
 #include <algorithm>
@@ -575,6 +576,256 @@ std::vector<uint64_t> shades(int32_t bits, uint64_t from, uint64_t to)
     return s;
 }
 
+// Rows are spread over the workers once a frame is this large.
+constexpr size_t kPoolPixels = size_t{1} << 18;
+
+template <class F> void eachRow(int32_t rows, size_t pixels, F fn)
+{
+    if (pixels < kPoolPixels || rows < 2) {
+        fn(0, rows);
+        return;
+    }
+    QiWorkerPool::shared().run(rows, 8, fn);
+}
+
+// Zone plate indices of one run: int(scale*(dxx[x] + dyy)/1023.0 + 0.5) &
+// 1023, the product wrapping at 32 bits. (2u + 1023)/2046 is never an
+// integer, so the quotient stays at least 1/2046 away from the rounding
+// point and the product by the reciprocal (off by under 1e-8) lands on the
+// same index as the division.
+QI_TARGET_CLONES void radialIndices(const uint32_t *dxx, uint32_t dyy, uint32_t scale, int32_t *index,
+                                    int32_t count)
+{
+    for (int32_t x = 0; x < count; ++x) {
+        const uint32_t u = scale * (dxx[x] + dyy);
+        // Unsigned to double through the signed conversion, which vectorises.
+        const double v = static_cast<double>(static_cast<int32_t>(u ^ 0x80000000u)) + 2147483648.0;
+        index[x] = static_cast<int32_t>(v * (1.0 / 1023.0) + 0.5) & 1023;
+    }
+}
+
+// One run of a zone plate row: the indices in blocks, then the shades.
+void radialRun(const uint32_t *dxx, uint32_t dyy, uint32_t scale, const uint64_t *shade, uint64_t *out,
+               int32_t count)
+{
+    constexpr int32_t kBlock = 512;
+    int32_t index[kBlock];
+    for (int32_t at = 0; at < count; at += kBlock) {
+        const int32_t n = std::min(kBlock, count - at);
+        radialIndices(dxx + at, dyy, scale, index, n);
+        for (int32_t k = 0; k < n; ++k)
+            out[at + k] = shade[index[k]];
+    }
+}
+
+constexpr int64_t kHalfTurn = int64_t{180} * 65536;
+constexpr int64_t kTurn = 2 * kHalfTurn;
+
+// How far the CORDIC angle may lie from the exact angle of an offset, in
+// 16.16 degrees, with ample room: the rounded arctangent table adds up to
+// under 6 units, the last micro-rotation leaves under 1 and the truncating
+// shifts under 1 (at most 6.5 measured over every offset within 4200
+// pixels of the centre).
+constexpr double kCordicSlack = 64.0;
+
+// Hard-edged stars with more sectors than this, or images wider than this
+// (whose columns no longer fit the 32-bit arithmetic of the spans), are
+// drawn pixel by pixel.
+constexpr int32_t kMaxSpanDivisions = 16384;
+constexpr int32_t kMaxSpanWidth = 1 << 30;
+
+// Columns [first, end) of one row where the exact angle may lie within the
+// slack of threshold k: dx from lo[k]*|dy| to hi[k]*|dy|, widened by pad
+// for the rounding of the double arithmetic, cut to [-4, w + 4].
+QI_TARGET_CLONES void bandColumns(const double *lo, const double *hi, int32_t count, double ady, double cx,
+                                  double pad, int32_t w, int32_t *first, int32_t *end)
+{
+    const double left = -4.0, right = w + 4.0, base = w + 16.0;
+    for (int32_t k = 0; k < count; ++k) {
+        double a = lo[k] * ady - pad + cx;
+        double b = hi[k] * ady + pad + cx;
+        a = a < left ? left : (a > right ? right : a);
+        b = b < left ? left : (b > right ? right : b);
+        // ceil and floor through truncation of positive values.
+        first[k] = static_cast<int32_t>(base) - static_cast<int32_t>(base - a);
+        end[k] = static_cast<int32_t>(b + 8.0) - 7;
+    }
+}
+
+// A sector star drawn as spans. With A = angle + 180 degrees, the sector
+// (or, smooth, the table step) changes at thresholds t_j: j*360*65536/D
+// (hard, j = 0..D) or j*23040 (smooth, j = 0..1024), and region j is
+// t_j <= A < t_{j+1}. Along a row off the centre row the exact angle is
+// monotonic in x, so a row is a run of spans between the crossings of the
+// thresholds. A pixel whose exact angle lies more than kCordicSlack from
+// every threshold has its CORDIC angle in the same region, so its span's
+// colour is the definition's; only the pixels in a narrow band around each
+// crossing take their own CORDIC angle. Threshold j meets the row dy below
+// the centre at dx = dy * cot(alpha_j), alpha_j its angle; the thresholds
+// are symmetric (t_{N-j} = 360 - t_j), so the row -dy above the centre has
+// the same crossings, with region N-1-j where the row below has j.
+class SectorSpans {
+public:
+    SectorSpans(const uint64_t *palette, int32_t paletteSize, int32_t divisions, bool smooth,
+                const std::vector<uint64_t> &shade)
+        : m_divisions(divisions), m_smooth(smooth), m_shade(smooth ? shade.data() : nullptr)
+    {
+        const int32_t n = smooth ? 1024 : divisions;
+        const double step = smooth ? 23040.0 : static_cast<double>(kTurn) / divisions;
+        m_region.resize(static_cast<size_t>(n) + 1);
+        for (int32_t j = 0; j <= n; ++j)
+            m_region[static_cast<size_t>(j)] = smooth ? shade[static_cast<size_t>((int64_t{divisions} * j) & 1023)]
+                                                      : palette[j % paletteSize];
+        const double pi = std::acos(-1.0);
+        const double toRadians = pi / (180.0 * 65536.0);
+        const double slack = kCordicSlack * toRadians;
+        // cot(alpha) with the ends of the half-plane at infinity.
+        auto cot = [pi](double alpha) {
+            if (alpha >= pi)
+                return -std::numeric_limits<double>::infinity();
+            if (alpha <= 0)
+                return std::numeric_limits<double>::infinity();
+            return std::cos(alpha) / std::sin(alpha);
+        };
+        auto region = [&](int32_t j) { return m_region[static_cast<size_t>(std::clamp(j, 0, n))]; };
+        // Left to right along a row below the centre, alpha falls: the
+        // thresholds from the top down, those whose band reaches into the
+        // half-plane. Right of the last band lies the region under it.
+        for (int32_t j = n; j >= 0; --j) {
+            const double alpha = (j * step - static_cast<double>(kHalfTurn)) * toRadians;
+            if (!(alpha + slack > 0 && alpha - slack < pi))
+                continue;
+            m_lo.push_back(cot(alpha + slack));
+            m_hi.push_back(cot(alpha - slack));
+            m_below.push_back(region(j));
+            m_above.push_back(region(n - 1 - j));
+            m_lastBelow = region(j - 1);
+            m_lastAbove = region(n - j);
+        }
+    }
+
+    // Per-thread scratch for rows of an image w wide.
+    struct Scratch {
+        std::vector<int64_t> dx, dy;
+        std::vector<int32_t> angle, at, first, end;
+        void reserve(size_t w, size_t bands)
+        {
+            if (dx.size() < 2 * w) {
+                dx.resize(2 * w);
+                dy.resize(2 * w);
+                angle.resize(2 * w);
+                at.resize(w);
+            }
+            if (first.size() < bands) {
+                first.resize(bands);
+                end.resize(bands);
+            }
+        }
+    };
+
+    // The rows d below and d above the centre row (either may be null) of
+    // an image w wide with centre column cx; d = 0 is the centre row.
+    void rows(uint64_t *below, uint64_t *above, int32_t w, int64_t d, int64_t cx, Scratch &s) const
+    {
+        s.reserve(static_cast<size_t>(w), m_lo.size());
+        int32_t own = 0;
+        int32_t *at = s.at.data();
+        if (d == 0) {
+            for (int32_t x = 0; x < w; ++x)
+                at[own++] = x;
+        } else {
+            const double ady = static_cast<double>(d);
+            const double cxd = static_cast<double>(cx);
+            // Room for the rounding of products and sums near |cx| + w.
+            const double pad = 1e-7 + 1e-9 * (std::fabs(cxd) + w);
+            const double dxMin = -cxd, dxMax = static_cast<double>(w - 1) - cxd;
+            // Only the bands that reach the row; the others lie wholly left
+            // or right of it.
+            const size_t k0 = static_cast<size_t>(
+                std::partition_point(m_hi.begin(), m_hi.end(), [&](double c) { return c * ady + pad < dxMin; }) -
+                m_hi.begin());
+            const size_t k1 = static_cast<size_t>(
+                std::partition_point(m_lo.begin() + static_cast<ptrdiff_t>(k0), m_lo.end(),
+                                     [&](double c) { return !(c * ady - pad > dxMax); }) -
+                m_lo.begin());
+            const int32_t count = static_cast<int32_t>(k1 - k0);
+            bandColumns(m_lo.data() + k0, m_hi.data() + k0, count, ady, cxd, pad, w, s.first.data(), s.end.data());
+            int32_t pos = 0;
+            // Most spans are short: sixteen words go out unconditionally
+            // (what lies past the span is written again by the next span or
+            // by the columns near the crossing), a loop only for the rest.
+            auto fill = [w](uint64_t *out, int32_t from, int32_t to, uint64_t c) {
+                if (from + 16 <= w) {
+                    for (int32_t i = 0; i < 16; ++i)
+                        out[from + i] = c;
+                    from += 16;
+                }
+                if (from < to)
+                    std::fill(out + from, out + to, c);
+            };
+            auto span = [&](int32_t end, uint64_t colourBelow, uint64_t colourAbove) {
+                if (below)
+                    fill(below, pos, end, colourBelow);
+                if (above)
+                    fill(above, pos, end, colourAbove);
+                pos = end;
+            };
+            for (int32_t k = 0; k < count; ++k) {
+                const int32_t first = std::min(s.first[static_cast<size_t>(k)], w);
+                const int32_t end = std::min(s.end[static_cast<size_t>(k)], w);
+                if (first > pos)
+                    span(first, m_below[k0 + static_cast<size_t>(k)], m_above[k0 + static_cast<size_t>(k)]);
+                for (; pos < end; ++pos)
+                    at[own++] = pos;
+            }
+            if (pos < w) {
+                const bool inside = k1 < m_below.size();
+                span(w, inside ? m_below[k1] : m_lastBelow, inside ? m_above[k1] : m_lastAbove);
+            }
+        }
+        if (own == 0)
+            return;
+        // The columns near a crossing, by their own angle, both rows at once.
+        int32_t count = 0;
+        auto add = [&](int64_t dy) {
+            for (int32_t i = 0; i < own; ++i, ++count) {
+                s.dx[static_cast<size_t>(count)] = at[i] - cx;
+                s.dy[static_cast<size_t>(count)] = dy;
+            }
+        };
+        if (below)
+            add(d);
+        if (above)
+            add(-d);
+        qiCordicAngles(s.dx.data(), s.dy.data(), s.angle.data(), count);
+        for (int32_t i = 0; i < count; ++i) {
+            uint64_t *out = s.dy[static_cast<size_t>(i)] >= 0 ? below : above;
+            out[s.dx[static_cast<size_t>(i)] + cx] = colourOf(s.angle[static_cast<size_t>(i)]);
+        }
+    }
+
+    // The definition for one CORDIC angle.
+    uint64_t colourOf(int32_t angle) const
+    {
+        const int64_t a = int64_t{angle} + kHalfTurn;
+        if (m_smooth)
+            return m_shade[static_cast<size_t>((int64_t{m_divisions} * ((a / 360) >> 6)) & 1023)];
+        return m_region[static_cast<size_t>((a * m_divisions) / 360 >> 16)];
+    }
+
+private:
+    int32_t m_divisions;
+    bool m_smooth;
+    const uint64_t *m_shade;
+    std::vector<uint64_t> m_region;
+    // Band k: columns dx in [lo*d, hi*d] lie within the slack of its
+    // threshold; the colours of the span left of it, below and above the
+    // centre, and of the span right of the last band.
+    std::vector<double> m_lo, m_hi;
+    std::vector<uint64_t> m_below, m_above;
+    uint64_t m_lastBelow = 0, m_lastAbove = 0;
+};
+
 } // namespace
 
 void QiImage::chirpFill(uint64_t from, uint64_t to, int32_t scale, bool horizontal)
@@ -586,15 +837,20 @@ void QiImage::chirpFill(uint64_t from, uint64_t to, int32_t scale, bool horizont
         double q = static_cast<double>(p) / length;
         return static_cast<size_t>(static_cast<int64_t>(q * q * 1023.0 * scale + 0.5) & 1023);
     };
+    const size_t pixels = static_cast<size_t>(m_width) * static_cast<size_t>(m_height);
     if (horizontal) {
         uint64_t *first = row(0);
         for (int32_t x = 0; x < m_width; ++x)
             first[x] = s[index(x, m_width)];
-        for (int32_t y = 1; y < m_height; ++y)
-            std::memcpy(row(y), first, static_cast<size_t>(m_width) * sizeof(uint64_t));
+        eachRow(m_height - 1, pixels, [&](int32_t begin, int32_t end) {
+            for (int32_t y = begin + 1; y <= end; ++y)
+                std::memcpy(row(y), first, static_cast<size_t>(m_width) * sizeof(uint64_t));
+        });
     } else {
-        for (int32_t y = 0; y < m_height; ++y)
-            std::fill_n(row(y), m_width, s[index(y, m_height)]);
+        eachRow(m_height, pixels, [&](int32_t begin, int32_t end) {
+            for (int32_t y = begin; y < end; ++y)
+                std::fill_n(row(y), m_width, s[index(y, m_height)]);
+        });
     }
 }
 
@@ -609,33 +865,69 @@ void QiImage::radialFill(uint64_t from, uint64_t to, int32_t scale, int32_t cx, 
         uint64_t d = static_cast<uint64_t>(static_cast<int64_t>(m_width) - 1 - x - cx);
         dxx[static_cast<size_t>(x)] = static_cast<uint32_t>(d * d);
     }
+    // Column m - x repeats column x, row n - y repeats row y (the rings are
+    // symmetric about their centre): a quarter of the pixels is computed.
+    const int64_t m = 2 * (static_cast<int64_t>(m_width) - 1 - cx);
+    const int64_t n = 2 * (static_cast<int64_t>(m_height) - 1 - cy);
+    // Columns [0, c1) and [c2, width) computed, [c1, c2) mirrored from
+    // m - x, which lies in [0, c1).
+    const int64_t c1 = m < 0 ? 0 : std::min<int64_t>(m / 2 + 1, m_width);
+    const int64_t c2 = m < 0 ? 0 : std::clamp<int64_t>(m + 1, c1, m_width);
+    // Rows whose twin n - y is not an earlier row; each writes its twin too.
+    std::vector<int32_t> rows;
+    rows.reserve(static_cast<size_t>(m_height));
+    for (int32_t y = 0; y < m_height; ++y)
+        if (!(n - y >= 0 && n - y < y))
+            rows.push_back(y);
     const uint32_t us = static_cast<uint32_t>(scale);
-    const int64_t mirror = 2 * (static_cast<int64_t>(m_height) - 1 - cy);
-    for (int32_t y = 0; y < m_height; ++y) {
-        // Rows at the same distance above and below the centre are equal.
-        int64_t twin = mirror - y;
-        uint64_t *r = row(y);
-        if (twin >= 0 && twin < y) {
-            std::memcpy(r, row(static_cast<int32_t>(twin)), static_cast<size_t>(m_width) * sizeof(uint64_t));
-            continue;
+    const size_t pixels = static_cast<size_t>(m_width) * static_cast<size_t>(m_height);
+    eachRow(static_cast<int32_t>(rows.size()), pixels, [&](int32_t begin, int32_t end) {
+        for (int32_t j = begin; j < end; ++j) {
+            const int32_t y = rows[static_cast<size_t>(j)];
+            uint64_t *r = row(y);
+            uint64_t d = static_cast<uint64_t>(static_cast<int64_t>(m_height) - 1 - y - cy);
+            const uint32_t dyy = static_cast<uint32_t>(d * d);
+            radialRun(dxx.data(), dyy, us, s.data(), r, static_cast<int32_t>(c1));
+            for (int64_t x = c1; x < c2; ++x)
+                r[x] = r[m - x];
+            radialRun(dxx.data() + c2, dyy, us, s.data(), r + c2, static_cast<int32_t>(m_width - c2));
+            const int64_t twin = n - y;
+            if (twin > y && twin < m_height)
+                std::memcpy(row(static_cast<int32_t>(twin)), r, static_cast<size_t>(m_width) * sizeof(uint64_t));
         }
-        uint64_t d = static_cast<uint64_t>(static_cast<int64_t>(m_height) - 1 - y - cy);
-        const uint32_t dyy = static_cast<uint32_t>(d * d);
-        for (int32_t x = 0; x < m_width; ++x) {
-            uint32_t u = us * (dxx[static_cast<size_t>(x)] + dyy);
-            r[x] = s[static_cast<size_t>(static_cast<int64_t>(u / 1023.0 + 0.5) & 1023)];
-        }
-    }
+    });
 }
 
 void QiImage::sectorFill(const uint64_t *palette, int32_t paletteSize, int32_t divisions, int32_t cx, int32_t cy,
                          bool smooth)
 {
-    if (!m_data || !palette || paletteSize <= 0 || m_width <= 0)
+    if (!m_data || !palette || paletteSize <= 0 || m_width <= 0 || m_height <= 0)
         return;
     std::vector<uint64_t> s;
     if (smooth)
         s = shades(m_bits, palette[0], paletteSize > 1 ? palette[1] : palette[0]);
+    const size_t pixels = static_cast<size_t>(m_width) * static_cast<size_t>(m_height);
+    if ((smooth || (divisions >= 1 && divisions <= kMaxSpanDivisions)) && m_width <= kMaxSpanWidth) {
+        const SectorSpans spans(palette, paletteSize, divisions, smooth, s);
+        // Row pairs d below and above the centre; d runs over the hull of
+        // the rows there are (one side only when the centre is off the
+        // image, where nothing lies between the two sides).
+        const int64_t h = m_height, c = cy;
+        const int64_t dFirst = c < 0 ? -c : (c >= h ? c - (h - 1) : 0);
+        const int64_t dLast = std::max(h - 1 - c, c);
+        eachRow(static_cast<int32_t>(dLast - dFirst + 1), pixels, [&](int32_t begin, int32_t end) {
+            thread_local SectorSpans::Scratch scratch;
+            for (int64_t d = dFirst + begin; d < dFirst + end; ++d) {
+                const int64_t yb = c + d, ya = c - d;
+                uint64_t *below = yb >= 0 && yb < h ? row(static_cast<int32_t>(yb)) : nullptr;
+                uint64_t *above = d > 0 && ya >= 0 && ya < h ? row(static_cast<int32_t>(ya)) : nullptr;
+                if (below || above)
+                    spans.rows(below, above, m_width, d, cx, scratch);
+            }
+        });
+        return;
+    }
+    // Otherwise every pixel by its own angle.
     const int64_t d = divisions;
     // Sector k of the plain star is palette[k mod paletteSize]; with up to a
     // million sectors a table saves the division per pixel.
@@ -648,8 +940,7 @@ void QiImage::sectorFill(const uint64_t *palette, int32_t paletteSize, int32_t d
             sectorWord[static_cast<size_t>(k - lowest)] = palette[m < 0 ? m + paletteSize : m];
         }
     }
-    // Rows are independent: spread them over the cores.
-    QiWorkerPool::shared().run(m_height, 8, [&](int32_t begin, int32_t end) {
+    eachRow(m_height, pixels, [&](int32_t begin, int32_t end) {
         std::vector<int64_t> dx(static_cast<size_t>(m_width)), dy(static_cast<size_t>(m_width));
         std::vector<int32_t> angle(static_cast<size_t>(m_width));
         for (int32_t x = 0; x < m_width; ++x)
@@ -659,17 +950,17 @@ void QiImage::sectorFill(const uint64_t *palette, int32_t paletteSize, int32_t d
             qiCordicAngles(dx.data(), dy.data(), angle.data(), m_width);
             uint64_t *r = row(y);
             for (int32_t x = 0; x < m_width; ++x) {
-                const int64_t a = static_cast<int64_t>(angle[static_cast<size_t>(x)]) + 180 * 65536;
+                const int64_t a = static_cast<int64_t>(angle[static_cast<size_t>(x)]) + kHalfTurn;
                 if (smooth) {
                     r[x] = s[static_cast<size_t>((d * ((a / 360) >> 6)) & 1023)];
+                    continue;
+                }
+                const int64_t q = (a * d) / 360 >> 16;
+                if (q >= lowest && q <= highest && !sectorWord.empty()) {
+                    r[x] = sectorWord[static_cast<size_t>(q - lowest)];
                 } else {
-                    const int64_t q = (a * d) / 360 >> 16;
-                    if (q >= lowest && q <= highest && !sectorWord.empty()) {
-                        r[x] = sectorWord[static_cast<size_t>(q - lowest)];
-                    } else {
-                        const int64_t k = q % paletteSize;
-                        r[x] = palette[k < 0 ? k + paletteSize : k];
-                    }
+                    const int64_t k = q % paletteSize;
+                    r[x] = palette[k < 0 ? k + paletteSize : k];
                 }
             }
         }

@@ -13,9 +13,12 @@
 #include "OvpIDMS.h"
 #include "OvpImageFile.h"
 #include "OvpResolution.h"
+#include "OvpSectorStar.h"
 #include "OvpSharpness.h"
+#include "OvpSine.h"
 #include "OvpVerticalBar.h"
 #include "OvpWindows.h"
+#include "OvpZonePlate.h"
 
 namespace {
 template <class T> OvPatternRenderer *make() { return new T; }
@@ -23,8 +26,7 @@ template <class T> OvPatternRenderer *make() { return new T; }
 
 const std::vector<OvRendererFactory> &ovBuiltinRenderers()
 {
-    // One row per pattern, in registration order. Still to come, in their places:
-    // "ZonePlate", "Sine", "SectorStar".
+    // One row per pattern, in registration order (the catalogue's order).
     static const std::vector<OvRendererFactory> kBuiltins = {
         make<OvpCornerContrast>,
         make<OvpIDMS>,
@@ -40,8 +42,11 @@ const std::vector<OvRendererFactory> &ovBuiltinRenderers()
         make<OvpSharpness>,
         make<OvpVerticalBar>,
         make<OvpWindows>,
+        make<OvpZonePlate>,
         make<OvpResolution>,
         make<OvpImageFile>,
+        make<OvpSine>,
+        make<OvpSectorStar>,
     };
     return kBuiltins;
 }

@@ -153,3 +153,21 @@ inline int32_t ovSwatchLabelX(int32_t width, int k)
 {
     return static_cast<int32_t>(static_cast<double>(width) * (15 + 4 * k - 1.5) / 71);
 }
+
+// Stereo pair around the frame's centre column. f = stereo*W/200 when the
+// raster offers a second-eye buffer, else 0 (neither card has one).
+// draw(image, cx) draws into the frame buffer with cx = W/2 - f; with a
+// second-eye buffer and f != 0 it draws that eye too with cx = W/2 + f, and
+// the raster is told after each eye (0, then 1).
+template <class Draw> void ovDrawStereo(QiRaster &r, int32_t stereo, Draw draw)
+{
+    QiImage *second = r.secondEyeBuffer();
+    const int32_t half = r.width() / 2;
+    const int32_t f = second ? static_cast<int32_t>(int64_t{stereo} * r.width() / 200) : 0;
+    draw(static_cast<QiImage &>(r), half - f);
+    if (!second || f == 0)
+        return;
+    r.setEyeFilled(0);
+    draw(*second, half + f);
+    r.setEyeFilled(1);
+}

@@ -50,6 +50,29 @@ const char kResponse2[] = "\r\n</param></params></methodResponse>\r\n";
 const char kFault1[] = "<?xml version=\"1.0\"?>\r\n<methodResponse><fault>\r\n\t";
 const char kFault2[] = "\r\n</fault></methodResponse>\r\n";
 const char kTooLarge[] = "response too large";
+const char kTooCostly[] = "request too costly to read";
+
+// A nil parameter is an absent one: those at the end of the list are
+// dropped, and a list of nothing but nils is no list (no parameters).
+// Arrays read from XML hold invalid elements only where nil was sent.
+void dropAbsentTail(XmlRpcValue &params)
+{
+    if (params.getType() != XmlRpcValue::TypeArray || params.size() == 0)
+        return;
+    int keep = params.size();
+    while (keep > 0 && !params[keep - 1].valid())
+        --keep;
+    if (keep == params.size())
+        return;
+    if (keep == 0) {
+        params.clear();
+        return;
+    }
+    XmlRpcValue::ValueArray kept;
+    for (int i = 0; i < keep; ++i)
+        kept.push_back(std::move(params[i]));
+    params = XmlRpcValue(std::move(kept));
+}
 
 } // namespace
 
@@ -273,6 +296,7 @@ bool XmlRpcServer::runMulticall(const std::string &name, XmlRpcValue &params, Xm
             try {
                 const std::string methodName = call[kMethodName].asString();
                 XmlRpcValue &methodParams = call[kParams];
+                dropAbsentTail(methodParams);
                 XmlRpcValue value;
                 value.setSize(1);
                 // A nested multicall works on its own entry's params.
@@ -345,20 +369,38 @@ std::string XmlRpcServer::executeRequest(const std::string &request)
     // are no parameters.
     std::string methodName = XmlRpcUtil::parseTag("<methodName>", text, &offset);
     if (!methodName.empty() && XmlRpcUtil::findTag("<params>", text, &offset)) {
-        int n = 0;
+        XmlRpcValue::ValueArray list;
+        size_t present = 0; // parameters up to the last one that is not nil
         while (XmlRpcUtil::nextTagIs("<param>", text, &offset)) {
-            params[n++] = XmlRpcValue(text, &offset);
+            XmlRpcValue v;
+            // An unreadable value is kept as invalid; a nil reads as invalid too.
+            if (!v.fromXml(text, &offset) || v.valid())
+                present = list.size() + 1;
+            list.push_back(std::move(v));
             XmlRpcUtil::nextTagIs("</param>", text, &offset);
         }
         XmlRpcUtil::nextTagIs("</params>", text, &offset);
+        list.resize(present);
+        if (!list.empty())
+            params = XmlRpcValue(std::move(list));
     }
-    if (text.exhausted())
-        XmlRpcUtil::error("XmlRpcServerConnection::executeRequest: request too costly to read (%d bytes), "
-                          "parameters left unread.",
+
+    // A call is run with all that was sent, or not at all.
+    std::string unread;
+    if (text.exhausted()) {
+        XmlRpcUtil::error("XmlRpcServerConnection::executeRequest: request too costly to read (%d bytes).",
                           static_cast<int>(request.size()));
+        unread = kTooCostly;
+    } else if (!text.unknownTag().empty()) {
+        unread = methodName + ": unknown type tag " + text.unknownTag();
+    } else if (text.cutShort() && methodName == kMulticall && !findMethod(methodName)) {
+        unread = std::string(kMulticall) + ": calls that cannot be read (none was run)";
+    }
 
     XmlRpcUtil::log(2, "XmlRpcServerConnection::executeRequest: server calling method '%s'", methodName.c_str());
     try {
+        if (!unread.empty())
+            throw XmlRpcException(unread);
         if (!executeMethod(methodName, params, result) && !executeMulticall(methodName, params, result))
             return generateFaultResponse(methodName + ": unknown method name");
     } catch (const XmlRpcException &fault) {

@@ -341,9 +341,100 @@ std::string socketError(int err)
 
 } // namespace XmlRpcUtil
 
-XmlRpcScanner::XmlRpcScanner(const std::string &text)
-    : m_text(text), m_budget(kWorkPerByte * static_cast<uint64_t>(text.size()) + kWorkBase)
+namespace {
+
+// XML's white space (a tag may hold it before its '>').
+bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool isNameChar(char c)
 {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == ':' ||
+           c == '.' || c == '-';
+}
+
+} // namespace
+
+bool XmlRpcScanner::longForm(const std::string &in, size_t from, std::string &out, std::vector<Rewrite> &rewrites)
+{
+    const size_t n = in.size();
+    const char *s = in.data();
+    size_t copied = 0; // input up to here is in out (once something was rewritten)
+    size_t i = from;
+    while (i < n) {
+        const void *hit = memchr(s + i, '<', n - i);
+        if (!hit)
+            break;
+        const size_t lt = static_cast<size_t>(static_cast<const char *>(hit) - s);
+        size_t j = lt + 1;
+        const bool endTag = j < n && s[j] == '/';
+        if (endTag)
+            ++j;
+        const size_t nameFrom = j;
+        while (j < n && isNameChar(s[j]))
+            ++j;
+        const size_t nameTo = j;
+        if (nameTo == nameFrom) {
+            i = lt + 1;
+            continue;
+        }
+        while (j < n && isXmlSpace(s[j]))
+            ++j;
+        const bool empty = !endTag && j < n && s[j] == '/';
+        if (empty)
+            ++j;
+        // Nothing scanned since the '<' can start another tag: go on from j.
+        if (j >= n || s[j] != '>') {
+            i = j;
+            continue;
+        }
+        const size_t to = j + 1;
+        if (!empty && j == nameTo) {
+            i = to; // already the long form
+            continue;
+        }
+        out.append(s + copied, lt - copied);
+        const size_t outFrom = out.size();
+        out += endTag ? "</" : "<";
+        out.append(s + nameFrom, nameTo - nameFrom);
+        out += '>';
+        if (empty) {
+            out += "</";
+            out.append(s + nameFrom, nameTo - nameFrom);
+            out += '>';
+        }
+        rewrites.push_back(Rewrite{lt, to, outFrom, out.size()});
+        copied = i = to;
+    }
+    if (rewrites.empty())
+        return false;
+    out.append(s + copied, n - copied);
+    return true;
+}
+
+XmlRpcScanner::XmlRpcScanner(const std::string &text, size_t from)
+    : m_text(longForm(text, from, m_long, m_rewrites) ? m_long : text),
+      m_budget(kWorkPerByte * static_cast<uint64_t>(m_text.size()) + kWorkBase)
+{
+}
+
+size_t XmlRpcScanner::inputPosition(size_t pos) const
+{
+    auto after = std::upper_bound(m_rewrites.begin(), m_rewrites.end(), pos,
+                                  [](size_t p, const Rewrite &r) { return p < r.outFrom; });
+    if (after == m_rewrites.begin())
+        return pos;
+    const Rewrite &r = *std::prev(after);
+    if (pos >= r.outTo)
+        return pos - r.outTo + r.to;
+    return pos == r.outFrom ? r.from : r.to;
+}
+
+void XmlRpcScanner::noteUnknownTag(const std::string &tag)
+{
+    // Enough to name it in a fault; the rest could be anything.
+    constexpr size_t kShown = 64;
+    if (m_unknownTag.empty())
+        m_unknownTag = tag.size() > kShown ? tag.substr(0, kShown) + "..." : tag;
 }
 
 size_t XmlRpcScanner::find(const char *needle, size_t pos)

@@ -14,16 +14,30 @@
 // (a failing struct under 60 levels, re-read once per level as the reading
 // rules require) about 180. The text must outlive the scanner and stay
 // unchanged.
+//
+// Tags from the start position on are read in their long form: an empty
+// element "<data/>" or "<data />" as "<data></data>", and blanks before '>'
+// dropped ("<value >", "</value >"). Other XML-RPC libraries write these;
+// the readers then see the same text as for the long form. Positions are
+// in text(), which is a rewritten copy only when something was rewritten;
+// inputPosition() maps one back into the text given.
+//
+// Readers also leave notes here for the caller: the first type tag that no
+// reader knows, and whether an array ended at an element that was there but
+// could not be read.
 class XmlRpcScanner {
 public:
     // Work allowed per byte of text, plus a constant for short texts.
     static constexpr uint64_t kWorkPerByte = 256;
     static constexpr uint64_t kWorkBase = 1 << 16;
 
-    explicit XmlRpcScanner(const std::string &text);
+    explicit XmlRpcScanner(const std::string &text, size_t from = 0);
 
     const std::string &text() const { return m_text; }
     size_t size() const { return m_text.size(); }
+    // The position in the text given that a position in text() stands for
+    // (the end of a rewritten tag for one inside it).
+    size_t inputPosition(size_t pos) const;
 
     // First occurrence of needle at or after pos, or npos.
     size_t find(const char *needle, size_t pos);
@@ -41,6 +55,13 @@ public:
     bool exhausted() const { return m_work > m_budget; }
     uint64_t work() const { return m_work; }
 
+    // Notes of the readers.
+    void noteUnknownTag(const std::string &tag);
+    // Empty when every type tag was known; else the first other one.
+    const std::string &unknownTag() const { return m_unknownTag; }
+    void noteCutShort() { m_cutShort = true; }
+    bool cutShort() const { return m_cutShort; }
+
     XmlRpcScanner(const XmlRpcScanner &) = delete;
     XmlRpcScanner &operator=(const XmlRpcScanner &) = delete;
 
@@ -55,11 +76,22 @@ private:
     using Spans = std::map<size_t, size_t>;
     size_t findCached(Spans &spans, size_t pos, bool (*hit)(char));
 
+    // One rewritten tag: [from, to) of the text given became
+    // [outFrom, outTo) of text().
+    struct Rewrite {
+        size_t from, to, outFrom, outTo;
+    };
+    static bool longForm(const std::string &in, size_t from, std::string &out, std::vector<Rewrite> &rewrites);
+
+    std::vector<Rewrite> m_rewrites;
+    std::string m_long;
     const std::string &m_text;
     std::vector<Table> m_tables;
     Spans m_blanks, m_lt, m_gt;
     uint64_t m_work = 0;
     uint64_t m_budget;
+    std::string m_unknownTag;
+    bool m_cutShort = false;
 };
 
 // Trace and error lines of the XML-RPC layer, and the tag scanning shared by

@@ -16,6 +16,8 @@ const char kValueEtag[] = "</value>";
 const char kBooleanTag[] = "<boolean>";
 const char kI4Tag[] = "<i4>";
 const char kIntTag[] = "<int>";
+const char kI8Tag[] = "<i8>";
+const char kNilTag[] = "<nil>";
 const char kDoubleTag[] = "<double>";
 const char kStringTag[] = "<string>";
 const char kDateTag[] = "<dateTime.iso8601>";
@@ -379,8 +381,13 @@ void XmlRpcValue::write(std::string &out, int depth) const
 
 bool XmlRpcValue::fromXml(const std::string &xml, size_t *offset)
 {
-    XmlRpcScanner scanner(xml);
-    return fromXml(scanner, offset);
+    // Only what follows the position is read, so only that is rewritten.
+    XmlRpcScanner scanner(xml, *offset);
+    size_t pos = *offset;
+    if (!fromXml(scanner, &pos))
+        return false;
+    *offset = scanner.inputPosition(pos);
+    return true;
 }
 
 bool XmlRpcValue::fromXml(XmlRpcScanner &xml, size_t *offset)
@@ -410,7 +417,8 @@ bool XmlRpcValue::read(XmlRpcScanner &xml, size_t *offset, int depth)
         ok = textUpToTag(xml, offset, text) && parseInt(text, v) && (v == 0 || v == 1);
         if (ok)
             m_value = v == 1;
-    } else if (typeTag == kI4Tag || typeTag == kIntTag) {
+    } else if (typeTag == kI4Tag || typeTag == kIntTag || typeTag == kI8Tag) {
+        // 64-bit integers saturate like any other out of range.
         int v = 0;
         ok = textUpToTag(xml, offset, text) && parseInt(text, v);
         if (ok)
@@ -458,6 +466,11 @@ bool XmlRpcValue::read(XmlRpcScanner &xml, size_t *offset, int depth)
                 size_t before = *offset;
                 if (!v.read(xml, offset, depth + 1)) {
                     *offset = before;
+                    // An element that is there but unreadable ends the array
+                    // early: the caller may want to know.
+                    size_t probe = before;
+                    if (XmlRpcUtil::nextTagIs(kValueTag, xml, &probe))
+                        xml.noteCutShort();
                     break;
                 }
                 items.push_back(std::move(v));
@@ -477,11 +490,17 @@ bool XmlRpcValue::read(XmlRpcScanner &xml, size_t *offset, int depth)
                 ok = false;
                 break;
             }
-            members.emplace(std::move(name), std::move(v)); // the first of two equal names stays
+            // The first of two equal names stays; a nil member is no member.
+            if (v.valid())
+                members.emplace(std::move(name), std::move(v));
             XmlRpcUtil::findTag(kMemberEtag, xml, offset);
         }
         if (ok)
             m_value = std::move(members);
+    } else if (typeTag == kNilTag) {
+        ok = true; // an absent value: read, but nothing in it
+    } else {
+        xml.noteUnknownTag(typeTag);
     }
 
     if (!ok)

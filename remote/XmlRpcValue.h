@@ -55,9 +55,12 @@ public:
     explicit XmlRpcValue(ValueArray value) : m_value(std::move(value)) {}
     explicit XmlRpcValue(ValueStruct value) : m_value(std::move(value)) {}
     // Parses one value at *offset and moves past it; on failure the value
-    // stays invalid and *offset is unchanged.
+    // stays invalid and *offset is unchanged. "<nil/>" reads (fromXml
+    // says true) as an invalid value: absent. Empty elements ("<string/>")
+    // read as their long form; "<i8>" reads as an int, saturated.
     XmlRpcValue(const std::string &xml, size_t *offset);
-    // The same on a scanner shared by several reads of one text.
+    // The same on a scanner shared by several reads of one text (positions
+    // in the scanner's text).
     XmlRpcValue(XmlRpcScanner &xml, size_t *offset);
 
     XmlRpcValue(const XmlRpcValue &) = default;

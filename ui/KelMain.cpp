@@ -1,8 +1,8 @@
 #include "KelMain.h"
 
 #include "KelAbout.h"
-#include "KelPanelPlaceholder.h"
 #include "OvCore.h"
+#include "OvCoreController.h"
 #include "QiLog.h"
 
 #include <QAction>
@@ -131,8 +131,14 @@ void KelMain::actPref() {}
 
 void KelMain::actPanel()
 {
-    if (!m_panel)
-        m_panel = new KelPanelPlaceholder(m_panelContext);
+    // One panel at a time: choosing the entry again brings it forward.
+    if (!m_panel) {
+        auto *panel = new OvPanelDialog(m_panelContext, m_discovery);
+        panel->setAttribute(Qt::WA_DeleteOnClose);
+        if (m_engine)
+            panel->useLocalEngine(m_engine);
+        m_panel = panel;
+    }
     m_panel->show();
     m_panel->raise();
     m_panel->activateWindow();

@@ -1,4 +1,5 @@
 #pragma once
+#include "OvPanelDialog.h"
 #include "QiParams.h"
 
 #include <QDialog>
@@ -28,6 +29,11 @@ public:
     // to the control panel. controlPanel adds the "Control Panel" entry.
     KelMain(OvCore *engine, QWidget *panelContext, bool controlPanel, QWidget *parent = nullptr);
     ~KelMain() override;
+
+    // Where the control panel looks for other generators.
+    void setPanelDiscovery(const OvPanelDialog::Discovery &discovery) { m_discovery = discovery; }
+    // The open control panel, or null.
+    OvPanelDialog *panel() const { return m_panel.data(); }
 
     QMenu *contextMenu() const { return m_menu; }
     QSystemTrayIcon *trayIcon() const { return m_tray; }
@@ -70,5 +76,6 @@ private:
     QHash<QString, QiParams *> m_requests;
     QMenu *m_menu = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
-    QPointer<QWidget> m_panel;
+    QPointer<OvPanelDialog> m_panel;
+    OvPanelDialog::Discovery m_discovery;
 };

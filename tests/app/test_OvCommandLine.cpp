@@ -23,6 +23,7 @@ TEST(OvCommandLine, DefaultsOptionsAndValues)
     EXPECT_EQ(cl.simulate, OvCommandLine::Board::none);
     EXPECT_EQ(cl.port, 9022);
     EXPECT_EQ(cl.discoveryPort, 3529);
+    EXPECT_EQ(cl.discoveryReplyPort, 3530);
     EXPECT_FALSE(cl.headless || cl.controlPanel || cl.monitor || cl.allowRemotePlugins || cl.help || cl.version);
     EXPECT_TRUE(cl.dataDir.empty());
     EXPECT_EQ(cl.qtArgs, std::vector<std::string>{"/opt/gen/orvane"});
@@ -38,8 +39,12 @@ TEST(OvCommandLine, DefaultsOptionsAndValues)
     EXPECT_TRUE(cl.headless && cl.allowRemotePlugins);
     EXPECT_EQ(cl.qtArgs, (std::vector<std::string>{"/opt/gen/orvane", "-platform", "offscreen"}));
 
-    ASSERT_TRUE(parse({"--simulate=kona", "--control-panel", "--monitor", "--help", "--version"}, cl, error));
+    ASSERT_TRUE(parse({"--simulate=kona", "--control-panel", "--monitor", "--help", "--version",
+                       "--discovery-reply-port", "4100"},
+                      cl, error));
     EXPECT_EQ(cl.simulate, OvCommandLine::Board::kona);
+    EXPECT_EQ(cl.discoveryReplyPort, 4100);
+    EXPECT_EQ(cl.discoveryPort, 3529);
     EXPECT_TRUE(cl.controlPanel && cl.monitor && cl.help && cl.version);
 }
 
@@ -52,6 +57,7 @@ TEST(OvCommandLine, RefusesBadInputWithAReason)
         {"--port"},               {"--discovery-port=-1"}, {"--port", "99999999999"}, {"--simulate", "matrox"},
         {"--simulate"},           {"--data-dir", ""},      {"--headless=yes"},        {"--bogus"},
         {"stray"},                {"--headless", "--monitor"}, {"--headless", "--control-panel"},
+        {"--discovery-reply-port", "0"}, {"--discovery-reply-port"},
     };
     for (const auto &args : bad) {
         error.clear();
@@ -64,8 +70,8 @@ TEST(OvCommandLine, HelpNamesEveryOption)
 {
     const std::string help = OvCommandLine::usage("orvane");
     for (const char *o : {"--simulate kona|decklink", "--headless", "--control-panel", "--monitor", "--port N",
-                          "--discovery-port N", "--data-dir DIR", "--allow-remote-plugins", "--help", "--version",
-                          "9022", "3529", "3530"})
+                          "--discovery-port N", "--discovery-reply-port N", "--data-dir DIR",
+                          "--allow-remote-plugins", "--help", "--version", "9022", "3529", "3530"})
         EXPECT_NE(help.find(o), std::string::npos) << o;
 }
 

@@ -29,7 +29,8 @@ TEST(OrvaneProcess, HelpAndVersion)
     ASSERT_EQ(help.wait(10s), 0);
     const std::string text = help.out();
     for (const char *o : {"--simulate kona|decklink", "--headless", "--control-panel", "--monitor", "--port N",
-                          "--discovery-port N", "--data-dir DIR", "--allow-remote-plugins", "--help", "--version"})
+                          "--discovery-port N", "--discovery-reply-port N", "--data-dir DIR", "--allow-remote-plugins",
+                          "--help", "--version"})
         EXPECT_NE(find(text, o), std::string::npos) << o;
 
     Process version({kOrvane, "--version"}, Env(), dir.path + "/version");
@@ -255,4 +256,37 @@ TEST(OrvaneProcess, HeadlessUnderCommaDecimalAndTurkishLocales)
         EXPECT_TRUE(std::regex_match(m[1].str(), std::regex("[0-9]+(\\.[0-9]+)?(e-[0-9]+)?"))) << m[1];
         EXPECT_EQ(log.find("unknown option: 'Style'"), std::string::npos) << log;
     }
+}
+
+TEST(OrvaneProcess, DiscoveryAnswersGoToTheReplyPortGiven)
+{
+    TempDir dir;
+    const int port = freePort(), disc = freePort(), reply = freePort();
+    Process gen({kOrvane, "--simulate", "kona", "--headless", "--port", std::to_string(port), "--discovery-port",
+                 std::to_string(disc), "--discovery-reply-port", std::to_string(reply)},
+                quietEnv(dir), dir.path + "/gen");
+    int rx = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(reply));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(rx, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    timeval tv{0, 200000};
+    setsockopt(rx, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(disc));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    unsigned char rec[64] = {};
+    ssize_t n = -1;
+    for (int i = 0; i < 50 && n < 0; ++i) {
+        sendto(rx, "who is there", 12, 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        n = recv(rx, rec, sizeof rec, 0);
+    }
+    close(rx);
+    ASSERT_EQ(n, 28) << gen.err();
+    EXPECT_EQ(rec[24] | (rec[25] << 8), 5113);
+    EXPECT_EQ(rec[26] | (rec[27] << 8), port);
+    gen.signal(SIGTERM);
+    EXPECT_EQ(gen.wait(10s), 0);
 }

@@ -209,9 +209,10 @@ TEST(OrvaneTray, ControlPanelEntryOnlyWithTheOption)
     TempDir dir;
     XSession x(dir.path, true);
     ASSERT_TRUE(x.ok());
-    const int port = freePort(), disc = freePort();
+    const int port = freePort(), disc = freePort(), reply = freePort();
+    // The panel listens for discovery answers on the reply port, not on 3530.
     Process gen({kOrvane, "--simulate", "kona", "--control-panel", "--port", std::to_string(port),
-                 "--discovery-port", std::to_string(disc)},
+                 "--discovery-port", std::to_string(disc), "--discovery-reply-port", std::to_string(reply)},
                 trayEnv(dir, x), dir.path + "/gen");
     ASSERT_TRUE(waitIconShown(x, dir.path + "/tray.png")) << gen.err();
     ASSERT_TRUE(openMenu(x, dir.path));
@@ -221,6 +222,28 @@ TEST(OrvaneTray, ControlPanelEntryOnlyWithTheOption)
     // Entry 5 is now "Control Panel", About moves to 6.
     std::string panel;
     ASSERT_TRUE(pickUntil(x, dir.path, 5, [&] { return !(panel = x.waitWindow("^Control Panel$", 6s)).empty(); }));
+    // The real panel on this generator's engine: its "Patterns" button (the
+    // last of the four page buttons, in the second row) opens the patterns
+    // page on the pattern shown, which it names on the standard output.
+    const std::string geo = x.x("xdotool getwindowgeometry --shell " + panel);
+    std::smatch m;
+    int wx = 0, wy = 0, ww = 0;
+    if (std::regex_search(geo, m, std::regex("X=(\\d+)\\s+Y=(\\d+)\\s+WIDTH=(\\d+)"))) {
+        wx = std::stoi(m[1]);
+        wy = std::stoi(m[2]);
+        ww = std::stoi(m[3]);
+    }
+    ASSERT_GE(ww, 600) << geo;
+    bool opened = false;
+    for (int attempt = 0; attempt < 5 && !opened; ++attempt) {
+        x.x("xdotool mousemove " + std::to_string(wx + ww * 7 / 8) + " " + std::to_string(wy + 51) + " click 1");
+        const auto end = Clock::now() + 3s;
+        while (Clock::now() < end && !(opened = gen.out().find("current pattern is Colorbars") != std::string::npos))
+            std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(opened) << gen.out();
+    std::this_thread::sleep_for(300ms);
+    x.screenshot(kShots + "/tray-control-panel.png", panel);
     // Closing the panel does not end the program.
     x.x("xdotool windowclose " + panel + " 2>/dev/null");
     std::this_thread::sleep_for(500ms);

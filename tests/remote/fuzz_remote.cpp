@@ -59,8 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     auto t0 = Clock::now();
 
     size_t offset = 0;
-    XmlRpcValue v(text, &offset);
-    if (v.valid()) {
+    XmlRpcValue v;
+    const bool read = v.fromXml(text, &offset);
+    if (read && offset > size)
+        abort();
+    if (read && v.valid()) {
         // What was read writes out as text that reads back equal.
         std::string xml = v.toXml();
         size_t again = 0;
@@ -70,11 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // Member names are taken raw and doubles print with "%f": only
         // values free of both must come back equal. Strings with bytes XML
         // cannot carry are written with replacements.
+        // A nil inside an array is an invalid element, which writes as
+        // nothing.
         bool exact = xml.find("<struct>") == std::string::npos && xml.find("<double>") == std::string::npos &&
-                     xml.find("\xEF\xBF\xBD") == std::string::npos;
+                     xml.find("\xEF\xBF\xBD") == std::string::npos && text.find("<nil") == std::string::npos;
         if (exact && !(back == v))
             abort();
-    } else if (offset != 0) {
+    } else if (!read && offset != 0) {
         abort();
     }
 

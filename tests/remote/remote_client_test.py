@@ -167,6 +167,31 @@ class GeneratorOverXmlRpc(unittest.TestCase):
             results[3]
         self.assertEqual(f.exception.faultString, "foo: unknown method name")
 
+    def test_nil_is_an_absent_value(self):
+        """With allow_none the client writes None as <nil/>: a struct member
+        holding it is no member, and nils at the end of the parameters are no
+        parameters."""
+        p = xmlrpc.client.ServerProxy("http://127.0.0.1:%d/RPC2" % self.port, allow_none=True)
+        a = p.SetGen({"Pattern": "TestBars", "Steps": 3, "NilNote": "kept", "Gone": None})
+        self.assertIsInstance(a, int)
+        self.assertNotEqual(a, -1)
+        deadline = time.monotonic() + 10
+        current = p.GetGenOptions()[-1]
+        while current.get("NilNote") != "kept" and time.monotonic() < deadline:
+            time.sleep(0.02)
+            current = p.GetGenOptions()[-1]
+        self.assertEqual(current.get("NilNote"), "kept")
+        self.assertNotIn("Gone", current)
+        self.assertEqual(p.SetGen(None), "bad parameters")
+        self.assertEqual(p.SetGen("TestBars", None), a + 1)
+        self.assertEqual(p.PatternOption(None), p.PatternOption())
+        self.assertEqual(p.SetAlias({"AliasName": "py/nil", "Pattern": "TestBars", "Steps": None}), "py/nil")
+        self.assertEqual(p.PatternOption()["py/nil"], "Alias/TestBars")
+        m = xmlrpc.client.MultiCall(p)
+        m.SetGen(None)
+        m.SetGen("TestBars")
+        self.assertEqual(list(m()), ["bad parameters", a + 2])
+
     def test_answers_stay_well_formed(self):
         """Names and values with control characters or broken UTF-8 never make
         an answer that expat refuses."""
