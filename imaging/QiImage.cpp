@@ -173,7 +173,8 @@ bool QiImage::fillRect(uint64_t word, int32_t x, int32_t y, int32_t w, int32_t h
     // A large area (a bar of a frame) streams: ordinary stores into narrow
     // strips of long rows would read every line in first.
     for (int32_t j = 0; j < rows; ++j)
-        qiStreamFill(row(static_cast<int32_t>(y0) + j) + x0, columns, word);
+        qiStreamFill(row(static_cast<int32_t>(y0) + j) + x0, columns, word, false);
+    qiStreamFence();
     return true;
 }
 

@@ -571,13 +571,15 @@ void forRows(bool threaded, const QiImage *img, uint8_t *buffer, size_t rowBytes
             uint8_t *out = buffer + static_cast<size_t>(y) * rowBytes;
             if (y > begin && std::memcmp(img->row(y), img->row(y - 1), inBytes) == 0) {
                 if (stream)
-                    qiStreamCopyBytes(out, out - rowBytes, outBytes);
+                    qiStreamCopyBytes(out, out - rowBytes, outBytes, false);
                 else
                     std::memcpy(out, out - rowBytes, outBytes);
             } else {
                 body(y);
             }
         }
+        if (stream)
+            qiStreamFence();
     };
     // Small frames are not worth waking the workers.
     const int64_t pixels = static_cast<int64_t>(width) * height;

@@ -15,7 +15,7 @@ namespace {
 inline size_t headWords(const uint64_t *dst) { return (reinterpret_cast<uintptr_t>(dst) >> 3) & 1; }
 } // namespace
 
-void qiStreamFill(uint64_t *dst, size_t count, uint64_t word)
+void qiStreamFill(uint64_t *dst, size_t count, uint64_t word, bool fence)
 {
     size_t i = std::min(headWords(dst), count);
     for (size_t k = 0; k < i; ++k)
@@ -31,10 +31,11 @@ void qiStreamFill(uint64_t *dst, size_t count, uint64_t word)
         _mm_stream_si128(reinterpret_cast<__m128i *>(dst + i), v);
     for (; i < count; ++i)
         dst[i] = word;
-    _mm_sfence();
+    if (fence)
+        _mm_sfence();
 }
 
-void qiStreamCopy(uint64_t *dst, const uint64_t *src, size_t count)
+void qiStreamCopy(uint64_t *dst, const uint64_t *src, size_t count, bool fence)
 {
     size_t i = std::min(headWords(dst), count);
     for (size_t k = 0; k < i; ++k)
@@ -54,10 +55,11 @@ void qiStreamCopy(uint64_t *dst, const uint64_t *src, size_t count)
                          _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + i)));
     for (; i < count; ++i)
         dst[i] = src[i];
-    _mm_sfence();
+    if (fence)
+        _mm_sfence();
 }
 
-void qiStreamCopyBytes(uint8_t *dst, const uint8_t *src, size_t bytes)
+void qiStreamCopyBytes(uint8_t *dst, const uint8_t *src, size_t bytes, bool fence)
 {
     // Ordinary stores up to a 16-byte boundary of dst and for the tail.
     size_t head = std::min(bytes, (16 - (reinterpret_cast<uintptr_t>(dst) & 15)) & 15);
@@ -77,16 +79,20 @@ void qiStreamCopyBytes(uint8_t *dst, const uint8_t *src, size_t bytes)
         _mm_stream_si128(reinterpret_cast<__m128i *>(dst + i),
                          _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + i)));
     std::memcpy(dst + i, src + i, bytes - i);
-    _mm_sfence();
+    if (fence)
+        _mm_sfence();
 }
+
+void qiStreamFence() { _mm_sfence(); }
 
 #else
 
-void qiStreamFill(uint64_t *dst, size_t count, uint64_t word) { std::fill(dst, dst + count, word); }
-void qiStreamCopy(uint64_t *dst, const uint64_t *src, size_t count)
+void qiStreamFill(uint64_t *dst, size_t count, uint64_t word, bool) { std::fill(dst, dst + count, word); }
+void qiStreamCopy(uint64_t *dst, const uint64_t *src, size_t count, bool)
 {
     std::memcpy(dst, src, count * sizeof(uint64_t));
 }
-void qiStreamCopyBytes(uint8_t *dst, const uint8_t *src, size_t bytes) { std::memcpy(dst, src, bytes); }
+void qiStreamCopyBytes(uint8_t *dst, const uint8_t *src, size_t bytes, bool) { std::memcpy(dst, src, bytes); }
+void qiStreamFence() {}
 
 #endif

@@ -50,10 +50,12 @@ void ovFillRows(QiRaster &r, const uint64_t *row, int32_t x, int32_t w, int32_t 
     for (int32_t j = 0; j < rows; ++j) {
         uint64_t *dst = r.row(static_cast<int32_t>(y0) + j) + x0;
         if (large)
-            qiStreamCopy(dst, src, words);
+            qiStreamCopy(dst, src, words, false);
         else
             std::memcpy(dst, src, words * sizeof(uint64_t));
     }
+    if (large)
+        qiStreamFence();
 }
 
 void ovCopyRows(QiRaster &r, int32_t y, int32_t h, const std::function<const uint64_t *(int32_t)> &source)
@@ -71,11 +73,13 @@ void ovCopyRows(QiRaster &r, int32_t y, int32_t h, const std::function<const uin
         const int32_t row = static_cast<int32_t>(y0) + j;
         if (const uint64_t *src = source(row)) {
             if (large)
-                qiStreamCopy(r.row(row), src, words);
+                qiStreamCopy(r.row(row), src, words, false);
             else
                 std::memcpy(r.row(row), src, words * sizeof(uint64_t));
         }
     }
+    if (large)
+        qiStreamFence();
 }
 
 void ovOutline(QiRaster &r, uint64_t word, int32_t x0, int32_t y0, int32_t x1, int32_t y1)
@@ -205,12 +209,14 @@ void ovPaintRects(QiRaster &r, const std::vector<OvRect> &rects)
             for (const auto &s : run.spans) {
                 const size_t n = static_cast<size_t>(s.second - s.first);
                 if (large)
-                    qiStreamCopy(out + s.first, src + s.first, n);
+                    qiStreamCopy(out + s.first, src + s.first, n, false);
                 else
                     std::memcpy(out + s.first, src + s.first, n * sizeof(uint64_t));
             }
         }
     }
+    if (large)
+        qiStreamFence();
 }
 
 void ovDrawLabel(OvCore *engine, QiRaster &r, const char *text, uint64_t colour, int32_t x, int32_t y)

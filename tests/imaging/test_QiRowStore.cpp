@@ -22,11 +22,14 @@ TEST(QiRowStore, StreamedStoresMatchPlainOnes)
         for (size_t n = 0; n <= 260; n += (n < 20 ? 1 : 7)) {
             std::fill(dst.begin(), dst.end(), 0xEEEE);
             ref = dst;
-            qiStreamFill(dst.data() + at, n, 0x5A5A);
+            // Odd offsets leave the fence to one call at the end.
+            qiStreamFill(dst.data() + at, n, 0x5A5A, at % 2 == 0);
+            qiStreamFence();
             std::fill(ref.begin() + static_cast<std::ptrdiff_t>(at),
                       ref.begin() + static_cast<std::ptrdiff_t>(at + n), 0x5A5A);
             ASSERT_EQ(dst, ref) << "fill at " << at << " of " << n;
-            qiStreamCopy(dst.data() + at, src.data() + 1, n);
+            qiStreamCopy(dst.data() + at, src.data() + 1, n, at % 2 == 0);
+            qiStreamFence();
             std::memcpy(ref.data() + at, src.data() + 1, n * sizeof(uint64_t));
             ASSERT_EQ(dst, ref) << "copy at " << at << " of " << n;
         }
@@ -37,7 +40,8 @@ TEST(QiRowStore, StreamedStoresMatchPlainOnes)
         for (size_t n = 0; n <= 600; n += (n < 70 ? 1 : 13)) {
             std::fill(bdst.begin(), bdst.end(), 0xEE);
             bref = bdst;
-            qiStreamCopyBytes(bdst.data() + at, bsrc.data() + 3, n);
+            qiStreamCopyBytes(bdst.data() + at, bsrc.data() + 3, n, at % 2 == 0);
+            qiStreamFence();
             std::memcpy(bref.data() + at, bsrc.data() + 3, n);
             ASSERT_EQ(bdst, bref) << "bytes at " << at << " of " << n;
         }
