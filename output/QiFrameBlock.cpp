@@ -40,7 +40,7 @@ bool QiFrameBlock::prepare(size_t bytes)
     // Reuse what is held unless it is more than four times the need.
     if (m_data && bytes <= m_capacity && m_capacity / 4 < bytes) {
         changing(0, m_capacity);
-        std::memset(m_data.get(), 0, bytes);
+        std::memset(m_data, 0, bytes);
         std::lock_guard<std::mutex> g(registry().lock);
         m_size = bytes;
         return true;
@@ -51,7 +51,7 @@ bool QiFrameBlock::prepare(size_t bytes)
         return false;
     {
         std::lock_guard<std::mutex> g(registry().lock);
-        m_data.reset(p);
+        m_data = p;
         m_size = m_capacity = bytes;
     }
     enlist();
@@ -68,7 +68,8 @@ void QiFrameBlock::release()
     size_t held;
     {
         std::lock_guard<std::mutex> g(registry().lock);
-        p = m_data.release();
+        p = m_data;
+        m_data = nullptr;
         held = m_capacity;
         m_size = m_capacity = 0;
     }
@@ -80,7 +81,7 @@ uint8_t *QiFrameBlock::writable(size_t offset, size_t bytes)
     if (!m_data || offset > m_size || bytes > m_size - offset)
         return nullptr;
     changing(offset, bytes);
-    return m_data.get() + offset;
+    return m_data + offset;
 }
 
 void QiFrameBlock::changing(size_t offset, size_t bytes)
@@ -95,7 +96,7 @@ void QiFrameBlock::changing(size_t offset, size_t bytes)
     // Outside the lock: a reader takes its own lock, and may call watch()
     // under it.
     for (Reader *r : readers)
-        r->blockChanging(m_data.get() + offset, bytes);
+        r->blockChanging(m_data + offset, bytes);
 }
 
 void QiFrameBlock::enlist()
@@ -118,7 +119,7 @@ bool QiFrameBlock::watch(const void *p, size_t bytes, Reader *reader)
     Registry &reg = registry();
     std::lock_guard<std::mutex> g(reg.lock);
     for (QiFrameBlock *b : reg.blocks) {
-        const uintptr_t base = reinterpret_cast<uintptr_t>(b->m_data.get());
+        const uintptr_t base = reinterpret_cast<uintptr_t>(b->m_data);
         if (!b->m_data || at < base || at - base > b->m_size || bytes > b->m_size - (at - base))
             continue;
         if (std::find(b->m_readers.begin(), b->m_readers.end(), reader) == b->m_readers.end())

@@ -1,8 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <vector>
 
 // Frame-sized device memory that is allocated once and reused. Preparing
@@ -38,7 +36,7 @@ public:
     // False (and an empty block) when the allocation fails.
     bool prepare(size_t bytes);
     void release();
-    const uint8_t *data() const { return m_data.get(); }
+    const uint8_t *data() const { return m_data; }
     // Write access to [offset, offset + bytes), cut to the block; readers
     // of that range are told first. Null when the range is not in the block.
     uint8_t *writable(size_t offset, size_t bytes);
@@ -54,14 +52,11 @@ public:
     static void forget(Reader *reader);
 
 private:
-    struct Free {
-        void operator()(uint8_t *p) const { std::free(p); }
-    };
     void changing(size_t offset, size_t bytes);
     void enlist();
     void delist();
 
-    std::unique_ptr<uint8_t, Free> m_data;
+    uint8_t *m_data = nullptr; // from qiAllocFrameMemory, m_capacity bytes
     size_t m_size = 0;
     size_t m_capacity = 0;
     std::vector<Reader *> m_readers; // guarded by the registry's lock
