@@ -189,6 +189,35 @@ void BM_FfmpegSmpteHdBarsV210(benchmark::State &state)
 }
 BENCHMARK(BM_FfmpegSmpteHdBarsV210)->Arg(1920)->Arg(4096)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
+// A still pattern and a two-frame one in turn, as a user switching between
+// them: the output buffers are prepared for one frame, then two, each time.
+void BM_SwitchStillAndTwoFrames(benchmark::State &state)
+{
+    Quiet quiet;
+    auto raster = konaAt(state.range(0) == 1920 ? 25 : 91, 0);
+    OvCore core;
+    core.start(raster.get(), nullptr, ovBuiltinRenderers());
+    QiParams still, blinking;
+    still.set("Pattern", "Colorbars");
+    blinking.set("Pattern", "Brightness");
+    blinking.set("Style", "Blinking");
+    OvPatternRenderer *a = core.resolvePattern("Colorbars", still);
+    OvPatternRenderer *b = core.resolvePattern("Brightness", blinking);
+    if (!a || !b) {
+        state.SkipWithError("no such pattern");
+        core.shutdown();
+        return;
+    }
+    a->render(&core, raster.get(), still);
+    b->render(&core, raster.get(), blinking);
+    for (auto _ : state) {
+        a->render(&core, raster.get(), still);
+        b->render(&core, raster.get(), blinking);
+    }
+    core.shutdown();
+}
+BENCHMARK(BM_SwitchStillAndTwoFrames)->Arg(1920)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void sizes(benchmark::internal::Benchmark *b)
 {
     for (int64_t w : {1920, 4096})
