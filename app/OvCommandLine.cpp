@@ -1,7 +1,13 @@
 #include "OvCommandLine.h"
 
+#include "OvWebAccess.h"
+
+#include <arpa/inet.h>
+
 #include <cerrno>
+#include <charconv>
 #include <climits>
+#include <fstream>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -22,6 +28,33 @@ bool parsePort(const std::string &option, const std::string &text, int &out, std
     }
     out = static_cast<int>(v);
     return true;
+}
+
+// HOST, HOST:PORT or [IPv6]:PORT.
+bool parseHostPort(const std::string &option, const std::string &text, std::string &host, int &port,
+                   std::string &error)
+{
+    std::string rest;
+    if (!text.empty() && text[0] == '[') {
+        const size_t close = text.find(']');
+        if (close != std::string::npos) {
+            host = text.substr(1, close - 1);
+            rest = text.substr(close + 1);
+        }
+    } else {
+        const size_t colon = text.find(':');
+        if (colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
+            host = text.substr(0, colon);
+            rest = text.substr(colon);
+        } else {
+            host = text;
+        }
+    }
+    if (host.empty() || (!rest.empty() && rest[0] != ':')) {
+        error = option + " needs HOST or HOST:PORT, not '" + text + "'";
+        return false;
+    }
+    return rest.empty() || parsePort(option, rest.substr(1), port, error);
 }
 
 } // namespace
@@ -93,6 +126,41 @@ bool OvCommandLine::parse(int argc, const char *const *argv, OvCommandLine &cl, 
                                                     : cl.discoveryReplyPort;
             if (!takeValue(text) || !parsePort(arg, text, port, error))
                 return false;
+        } else if (arg == "--web") {
+            std::string text;
+            if (!takeValue(text) || !parseWeb(text, cl.webAddress, cl.webPort, error))
+                return false;
+            cl.web = true;
+        } else if (arg == "--web-token") {
+            if (!takeValue(cl.webToken))
+                return false;
+            if (cl.webToken.empty()) {
+                error = "--web-token needs a token";
+                return false;
+            }
+        } else if (arg == "--web-token-file") {
+            if (!takeValue(cl.webTokenFile))
+                return false;
+            if (cl.webTokenFile.empty()) {
+                error = "--web-token-file needs a file";
+                return false;
+            }
+        } else if (arg == "--resolve" || arg == "--argyll-web") {
+            std::string text;
+            if (!takeValue(text))
+                return false;
+            if (arg == "--resolve" ? !parseHostPort(arg, text, cl.resolveHost, cl.resolvePort, error)
+                                   : !parseHostPort(arg, text, cl.argyllHost, cl.argyllPort, error))
+                return false;
+        } else if (arg == "--pgenerator") {
+            // The port is optional and only given with '='.
+            cl.pgenerator = true;
+            if (hasValue && !parsePort(arg, value, cl.pgeneratorPort, error))
+                return false;
+        } else if (arg == "--pgenerator-discovery-port") {
+            std::string text;
+            if (!takeValue(text) || !parsePort(arg, text, cl.pgeneratorDiscoveryPort, error))
+                return false;
         } else if (arg == "--data-dir") {
             if (!takeValue(cl.dataDir))
                 return false;
@@ -129,6 +197,14 @@ bool OvCommandLine::parse(int argc, const char *const *argv, OvCommandLine &cl, 
             return false;
         }
     }
+    if (!cl.webToken.empty() && !cl.webTokenFile.empty()) {
+        error = "--web-token and --web-token-file cannot be used together";
+        return false;
+    }
+    if ((!cl.webToken.empty() || !cl.webTokenFile.empty()) && !cl.web) {
+        error = "an access token is for the web page: give --web as well";
+        return false;
+    }
     if (cl.headless && cl.monitor) {
         error = "--monitor opens a window and cannot be used with --headless";
         return false;
@@ -158,7 +234,19 @@ std::string OvCommandLine::usage(const char *program)
            "                            port 3530 of the asker\n"
            "  --discovery-reply-port N  the port discovery answers are sent to and the\n"
            "                            control panel listens on (default 3530)\n"
+           "  --web [ADDR:]PORT         serve the web control page on PORT at ADDR (default\n"
+           "                            127.0.0.1; 0.0.0.0 serves the network)\n"
+           "  --web-token TEXT          the web page asks for this access token\n"
+           "  --web-token-file FILE     the same, with the token in the first line of FILE\n"
            "  --data-dir DIR            data folder (default: ovdata beside the executable)\n"
+           "  --resolve HOST[:PORT]     connect to a calibration program's Resolve-style patch\n"
+           "                            server (default port 20002) and show its patches\n"
+           "  --argyll-web HOST[:PORT]  play the browser of an ArgyllCMS web display (default\n"
+           "                            port 8080) and show its patches\n"
+           "  --pgenerator[=PORT]       listen for PGenerator clients such as HCFR (default TCP\n"
+           "                            port 85) and answer their discovery on UDP\n"
+           "  --pgenerator-discovery-port N\n"
+           "                            UDP port of the PGenerator discovery (default 1977)\n"
            "  --allow-remote-plugins    let folders scanned on a remote client's request load\n"
            "                            .ovp pattern plug-ins (off: only images are taken)\n"
            "  --help                    show this text and exit\n"
@@ -167,6 +255,69 @@ std::string OvCommandLine::usage(const char *program)
            "Environment: ORVANE_SIM_KONA, ORVANE_SIM_DECKLINK (simulated board set-up),\n"
            "ORVANE_SIM_CAPTURE (folder receiving each output frame). Qt options such as\n"
            "-platform are passed on to Qt.\n";
+}
+
+bool OvCommandLine::parseWeb(const std::string &text, std::string &address, int &port, std::string &error)
+{
+    std::string addr = "127.0.0.1", portText = text;
+    const size_t colon = text.rfind(':');
+    if (colon != std::string::npos) {
+        addr = text.substr(0, colon);
+        portText = text.substr(colon + 1);
+        if (addr.size() >= 2 && addr.front() == '[' && addr.back() == ']')
+            addr = addr.substr(1, addr.size() - 2);
+        else if (addr.find(':') != std::string::npos)
+            addr.clear(); // an IPv6 address needs its brackets
+    }
+    int p = 0;
+    const auto r = std::from_chars(portText.data(), portText.data() + portText.size(), p);
+    if (portText.empty() || r.ec != std::errc() || r.ptr != portText.data() + portText.size() || p < 1 || p > 65535) {
+        error = "--web needs [ADDR:]PORT with a port from 1 to 65535, not '" + text + "'";
+        return false;
+    }
+    unsigned char buf[16];
+    const bool v6 = addr.find(':') != std::string::npos;
+    if (addr != "localhost" && inet_pton(v6 ? AF_INET6 : AF_INET, addr.c_str(), buf) != 1) {
+        error = "--web needs an IP address (or [IPv6 address], or localhost) before the port, not '" + text + "'";
+        return false;
+    }
+    address = addr;
+    port = p;
+    return true;
+}
+
+bool OvCommandLine::webAccessToken(std::string &token, std::string &error) const
+{
+    token = webToken;
+    if (!webTokenFile.empty()) {
+        std::ifstream f(webTokenFile, std::ios::binary);
+        if (!f) {
+            error = "cannot read the web token file '" + webTokenFile + "'";
+            return false;
+        }
+        // One line is all that is read, however large the file.
+        char buf[4096];
+        f.getline(buf, sizeof buf);
+        token.assign(buf, static_cast<size_t>(std::strlen(buf)));
+        while (!token.empty() && (token.back() == '\r' || token.back() == ' ' || token.back() == '\t'))
+            token.pop_back();
+        size_t lead = 0;
+        while (lead < token.size() && (token[lead] == ' ' || token[lead] == '\t'))
+            ++lead;
+        token.erase(0, lead);
+        if (token.empty()) {
+            error = "the web token file '" + webTokenFile + "' holds no token in its first line";
+            return false;
+        }
+    }
+    if (token.empty())
+        return true;
+    if (!OvWebAccess::validToken(token)) {
+        error = "the web access token must be 1 to 1024 visible ASCII characters without quotes, commas, "
+                "semicolons or backslashes";
+        return false;
+    }
+    return true;
 }
 
 std::string OvFolders::programFolder(const char *exePath)

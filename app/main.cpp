@@ -9,6 +9,8 @@
 #include "KonaRaster.h"
 #include "OvBuiltins.h"
 #include "OvCore.h"
+#include "OvWebServer.h"
+#include "OvcProtocols.h"
 #include "OvcXmlPrivates.h"
 #include "QiLog.h"
 #include "QiParams.h"
@@ -109,6 +111,11 @@ int main(int argc, char **argv)
     }
     g_program = argv[0];
     const char *program = argv[0];
+    std::string webToken;
+    if (cl.web && !cl.webAccessToken(webToken, error)) {
+        std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+        return 2;
+    }
 
     // 1. The compiled-in resources (tray icon, About artwork).
     Q_INIT_RESOURCE(orvane);
@@ -208,11 +215,49 @@ int main(int argc, char **argv)
                                                           static_cast<uint16_t>(cl.discoveryReplyPort),
                                                           static_cast<uint16_t>(cl.port));
     discovery->addService();
-    discovery->start();
+    const bool discovering = discovery->start();
 
     // 12. The XML-RPC server thread (it runs without a socket when the port
     // cannot be bound, and says so in the log).
     xml->start(cl.port);
+
+    // The calibration programs' own protocols, beside XML-RPC.
+    OvcProtocolConfig protocolConfig;
+    protocolConfig.resolveHost = cl.resolveHost;
+    protocolConfig.resolvePort = cl.resolvePort;
+    protocolConfig.argyllHost = cl.argyllHost;
+    protocolConfig.argyllPort = cl.argyllPort;
+    protocolConfig.pgenerator = cl.pgenerator;
+    protocolConfig.pgeneratorPort = cl.pgeneratorPort;
+    protocolConfig.pgeneratorDiscoveryPort = cl.pgeneratorDiscoveryPort;
+    auto protocols = std::make_unique<OvcProtocols>(engine.get(), protocolConfig);
+    protocols->start();
+
+    // 13. The web control page, when asked for. A port that cannot be bound
+    // leaves the generator running without it, as for XML-RPC.
+    std::unique_ptr<OvWebServer> web;
+    if (cl.web) {
+        OvWebServer::Options wo;
+        wo.address = cl.webAddress;
+        wo.port = cl.webPort;
+        wo.token = webToken;
+        wo.pageFolder = dataFolder + "/web";
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        wo.info.name = host;
+        wo.info.version = KelMain::kVersion;
+        if (xml->port() > 0)
+            wo.info.protocols.push_back({"XML-RPC", "", xml->port()});
+        if (discovering)
+            wo.info.protocols.push_back({"discovery", "", discovery->port()});
+        web = std::make_unique<OvWebServer>(engine.get(), wo);
+        std::string why;
+        if (!web->start(why)) {
+            std::fprintf(stderr, "%s: web page not served: %s\n", program, why.c_str());
+            qiLog(1, "%s: web page not served: %s\n", program, why.c_str());
+            web.reset();
+        }
+    }
 
     std::unique_ptr<KelMonitor> monitor;
     if (cl.monitor)
@@ -220,11 +265,18 @@ int main(int argc, char **argv)
     if (monitor)
         monitor->show();
 
-    // 13. The event loop.
+    // 14. The event loop.
     const int status = app->exec();
 
     // Shutdown, in reverse.
     initial.reset();
+    if (web) {
+        qiLog(2, "%s: stopping the web server\n", program);
+        web->shutdown();
+        web.reset();
+    }
+    qiLog(2, "%s: stopping the calibration protocols\n", program);
+    protocols.reset();
     qiLog(2, "%s: stopping the XML-RPC server\n", program);
     xml->shutdown();
     xml.reset();

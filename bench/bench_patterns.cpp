@@ -238,6 +238,8 @@ struct BenchRequest {
 };
 const BenchRequest kRequests[] = {
     {"Colorbars", "Style=fullfield"},
+    // The calibration programs' full-field patch, 10-bit values.
+    {"Patch", "x=0;y=0;cx=1;cy=1;Bits=10;Color_Red=940;Color_Green=512;Color_Blue=64"},
     {"SMPTEBars", ""},
     {"Chromaticity", "Style=constrained"},
     {"Chromaticity", "Style=full"},

@@ -74,10 +74,8 @@ void FolderScanner::processFile(const std::string &fileName)
         qiLog(1, "%s: resolution of %s out of range, skipped\n", "FolderScanner::processFile", fileName.c_str());
         return;
     }
-    std::vector<std::string> &frames = m_images[base][vres];
-    if (frames.size() < frame + 1)
-        frames.resize(frame + 1);
-    frames[frame] = fileName;
+    m_images[base][vres][frame] = fileName;
+    m_settled = false;
     qiLog(2, "%s: %s.%d.%d %s\n", "FolderScanner::processFile", base.c_str(), static_cast<int>(vres),
           static_cast<int>(frame), fileName.c_str());
 }
@@ -126,24 +124,60 @@ void FolderScanner::scan(bool allowPlugins)
     closedir(dir);
 }
 
+void FolderScanner::settle() const
+{
+    if (m_settled)
+        return;
+    m_refused.clear();
+    size_t missing = 0;
+    for (const auto &[base, byRes] : m_images) {
+        for (const auto &[vres, frames] : byRes) {
+            const size_t gaps = static_cast<size_t>(frames.rbegin()->first) + 1 - frames.size();
+            if (missing + gaps > kMaxMissingFrames) {
+                qiLog(1, "%s: %s at %u lines misses %zu of %u frames, too many for one folder, skipped\n",
+                      "FolderScanner::makeAliases", base.c_str(), vres, gaps, frames.rbegin()->first + 1);
+                m_refused.emplace(base, vres);
+            } else {
+                missing += gaps;
+            }
+        }
+    }
+    m_settled = true;
+}
+
 QiParams FolderScanner::aliasParams(const std::string &base) const
 {
     QiParams p;
     auto it = m_images.find(base);
     if (it == m_images.end())
         return p;
+    settle();
+    int32_t kept = 0;
+    for (const auto &res : it->second)
+        kept += m_refused.count({base, res.first}) ? 0 : 1;
+    if (kept == 0)
+        return p;
     p.set("Pattern", "ImageFile");
     p.set("Name", base);
     p.set("Folder", m_folder);
     p.set("Anchor", "MC");
-    p.setInt("nVres", static_cast<int32_t>(it->second.size()));
+    p.setInt("nVres", kept);
     int i = 0;
-    for (const auto &res : it->second) {
-        p.setInt("vres" + std::to_string(i++), static_cast<int32_t>(res.first));
-        std::string r = std::to_string(res.first);
-        p.setInt("nF" + r, static_cast<int32_t>(res.second.size()));
-        for (size_t f = 0; f < res.second.size(); ++f)
-            p.set("r" + r + "-f" + std::to_string(f), res.second[f]);
+    for (const auto &[vres, frames] : it->second) {
+        if (m_refused.count({base, vres}))
+            continue;
+        p.setInt("vres" + std::to_string(i++), static_cast<int32_t>(vres));
+        const std::string r = std::to_string(vres);
+        const uint32_t count = frames.rbegin()->first + 1;
+        p.setInt("nF" + r, static_cast<int32_t>(count));
+        // Positions no file fills are empty texts.
+        auto next = frames.begin();
+        for (uint32_t f = 0; f < count; ++f) {
+            const bool have = next != frames.end() && next->first == f;
+            p.set("r" + r + "-f" + std::to_string(f), have ? next->second : std::string());
+            if (have)
+                ++next;
+        }
     }
     return p;
 }
@@ -152,6 +186,8 @@ void FolderScanner::makeAliases()
 {
     for (const auto &img : m_images) {
         QiParams p = aliasParams(img.first);
+        if (p.empty())
+            continue;
         std::string alias = m_prefix + img.first;
         m_engine->makeAlias(alias.c_str(), p);
         p.dump(alias.c_str());

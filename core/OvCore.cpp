@@ -2,6 +2,7 @@
 
 #include "OvGenOptions.h"
 #include "QiAscii.h"
+#include "QiImageFiles.h"
 #include "QiLog.h"
 #include "QiRaster.h"
 #include "QigInterface.h"
@@ -149,6 +150,8 @@ void OvCore::shutdown()
             m_waiterCond.notify_all();
         }
         m_stopped = true;
+        if (m_doneWaiters)
+            m_doneCond.notify_all();
     }
     if (m_raster)
         m_raster->setInterface(nullptr);
@@ -241,6 +244,23 @@ bool OvCore::waitTransaction(int32_t id, bool &result)
     return true;
 }
 
+bool OvCore::waitProcessed(int32_t id, std::chrono::milliseconds limit)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    auto pending = [&] {
+        if (m_inFlight && m_inFlightId == id)
+            return true;
+        for (const OvRequest &r : m_queue)
+            if (r.id == id)
+                return true;
+        return false;
+    };
+    ++m_doneWaiters;
+    const bool done = m_doneCond.wait_for(lock, limit, [&] { return !pending(); });
+    --m_doneWaiters;
+    return done;
+}
+
 size_t OvCore::queuedRequests()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -270,26 +290,54 @@ const OvVersionInfo &OvCore::versionInfo()
     return info;
 }
 
-bool OvCore::saveImageAsPng(const char *path)
+std::unique_ptr<QiImage> OvCore::copyFrameBuffer()
 {
-    qiLog(2, "%s: saving raster to %s\n", "OvCore::saveImageAsPng", path);
-    if (!m_raster)
-        return false;
     // A copy taken between requests is encoded outside the lock: the render
     // thread waits for a memory copy, not for the PNG encoder.
     std::unique_ptr<QiImage> copy;
-    {
-        std::lock_guard<std::mutex> guard(m_rasterLock);
-        if (!m_raster->data())
-            return false;
-        copy = std::make_unique<QiImage>(m_raster->width(), m_raster->height(), m_raster->bits());
-        if (!copy->data())
-            return false;
-        std::memcpy(copy->data(), m_raster->data(),
-                    static_cast<size_t>(m_raster->width()) * static_cast<size_t>(m_raster->height()) * sizeof(uint64_t));
-        copy->setTextBlendMode(m_raster->textBlendMode());
-    }
-    return copy->savePng(path);
+    readFrameBuffer([&copy](const QiImage &image) {
+        copy = std::make_unique<QiImage>(image.width(), image.height(), image.bits());
+        if (!copy->data()) {
+            copy.reset();
+            return;
+        }
+        std::memcpy(copy->data(), image.data(),
+                    static_cast<size_t>(image.width()) * static_cast<size_t>(image.height()) * sizeof(uint64_t));
+        copy->setTextBlendMode(image.textBlendMode());
+    });
+    return copy;
+}
+
+bool OvCore::saveImageAsPng(const char *path)
+{
+    qiLog(2, "%s: saving raster to %s\n", "OvCore::saveImageAsPng", path);
+    std::unique_ptr<QiImage> copy = copyFrameBuffer();
+    return copy && copy->savePng(path);
+}
+
+bool OvCore::encodeImageAsPng(std::vector<uint8_t> &png)
+{
+    std::unique_ptr<QiImage> copy = copyFrameBuffer();
+    return copy && qiEncodePng(*copy, png);
+}
+
+bool OvCore::readFrameBuffer(const std::function<void(const QiImage &)> &read)
+{
+    if (!m_raster)
+        return false;
+    std::lock_guard<std::mutex> guard(m_rasterLock);
+    if (!m_raster->data())
+        return false;
+    read(*m_raster);
+    return true;
+}
+
+int32_t OvCore::outputEncoding()
+{
+    if (!m_raster)
+        return 2;
+    std::lock_guard<std::mutex> guard(m_rasterLock);
+    return m_raster->colourEncoding();
 }
 
 bool OvCore::validateOptions(const QiParams &params, OvPatternRenderer *renderer)
@@ -357,6 +405,7 @@ void OvCore::mainLoop()
                 // Presenting may take a DMA's time: let posters in meanwhile.
                 lock.unlock();
                 m_raster->present(-1);
+                m_framesPresented.fetch_add(1, std::memory_order_release);
                 lock.lock();
             }
         }
@@ -379,6 +428,8 @@ void OvCore::mainLoop()
                 m_waiter.done = true;
                 m_waiterCond.notify_all();
             }
+            if (m_doneWaiters)
+                m_doneCond.notify_all();
             return;
         }
 
@@ -409,6 +460,8 @@ void OvCore::mainLoop()
             m_waiter.done = true;
             m_waiterCond.notify_all();
         }
+        if (m_doneWaiters)
+            m_doneCond.notify_all();
     }
 }
 
@@ -423,6 +476,7 @@ bool OvCore::setPattern(OvPatternRenderer *renderer, QiParams &params)
     int64_t t1 = ticksNow();
     qiLog(2, "pattern rendered %s in time %g\n", shown, static_cast<double>(t1 - t0) / 10000000.0);
     m_raster->present(-1);
+    m_framesPresented.fetch_add(1, std::memory_order_release);
     int64_t t2 = ticksNow();
     qiLog(2, "raster rendered %s in time %g\n", shown, static_cast<double>(t2 - t1) / 10000000.0);
     return true;

@@ -4,9 +4,11 @@
 #include "QiParams.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "QiFont.h"
+class QiImage;
 class QiRaster;
 class QigInterface;
 
@@ -57,14 +60,33 @@ public:
     // Blocks until request id has been processed (queued or in progress).
     // False at once when another caller waits, or the id is unknown or done.
     bool waitTransaction(int32_t id, bool &result);
+    // Blocks until request id is neither queued nor being processed (its
+    // frame, if any, handed to the raster), or until limit has passed. Any
+    // number of callers may wait at once (the protocol clients each wait for
+    // their own patches). False on time-out; true at once for an id that is
+    // not or no longer known.
+    bool waitProcessed(int32_t id, std::chrono::milliseconds limit);
     // Requests waiting in the queue.
     size_t queuedRequests();
     // True while a caller sleeps in waitTransaction.
     bool hasWaiter();
     bool currentParams(QiParams &out);
+    // The frame size as the render thread last set it (any thread).
+    void frameSize(int32_t &width, int32_t &height);
     const OvVersionInfo &versionInfo();
     // Any thread: the frame buffer as the last finished request left it.
     bool saveImageAsPng(const char *path);
+    // The same picture as PNG bytes in memory.
+    bool encodeImageAsPng(std::vector<uint8_t> &png);
+    // Any thread: read sees the frame buffer between two requests; the
+    // render thread waits for it, so it should be brief. False (read not
+    // called) without a frame buffer.
+    bool readFrameBuffer(const std::function<void(const QiImage &)> &read);
+    // Any thread: the colour encoding the raster encodes with (0..5).
+    int32_t outputEncoding();
+    // Frames handed to the output so far: drawn requests and the flips of
+    // patterns with a frame period.
+    uint64_t framesPresented() const { return m_framesPresented.load(std::memory_order_acquire); }
 
     // Catalogue.
     bool registerRenderer(OvPatternRenderer *renderer);
@@ -121,6 +143,8 @@ private:
     };
 
     void mainLoop();
+    // Copy of the frame buffer taken between requests; null without one.
+    std::unique_ptr<QiImage> copyFrameBuffer();
     bool setPattern(OvPatternRenderer *renderer, QiParams &params);
     bool validateOptions(const QiParams &params, OvPatternRenderer *renderer);
     // Generator options; true when the picture must be drawn again.
@@ -149,6 +173,7 @@ private:
     // The raster's format name as last seen by the render thread, for queries
     // from other threads (the raster itself is render-thread only).
     std::string m_formatName;
+    int32_t m_frameWidth = 0, m_frameHeight = 0;
     std::mutex m_formatNameLock;
     // Serialises format-list rescans (render start and remote requests).
     std::mutex m_formatsLock;
@@ -168,6 +193,11 @@ private:
     std::atomic<uint32_t> m_workSeq{0};
     std::atomic<int32_t> m_idle{0};
     std::condition_variable m_waiterCond;
+    // Woken after every processed request while anyone waits in waitProcessed.
+    std::condition_variable m_doneCond;
+    int32_t m_doneWaiters = 0;
+    // Frames handed to the output so far.
+    std::atomic<uint64_t> m_framesPresented{0};
     std::deque<OvRequest> m_queue;
     OvPatternRenderer *m_currentRenderer = nullptr;
     QiParams m_currentParams;

@@ -18,6 +18,8 @@ void OvCore::genStart()
     m_gen.mute = false;
     std::lock_guard<std::mutex> guard(m_formatNameLock);
     m_formatName = m_raster->currentFormat();
+    m_frameWidth = m_raster->width();
+    m_frameHeight = m_raster->height();
 }
 
 bool OvCore::rescanFormats()
@@ -138,6 +140,8 @@ bool OvCore::setGenOpts(QiParams &params)
     {
         std::lock_guard<std::mutex> guard(m_formatNameLock);
         m_formatName = m_raster->currentFormat();
+        m_frameWidth = m_raster->width();
+        m_frameHeight = m_raster->height();
     }
 
     unsigned ce = static_cast<unsigned>(m_gen.colorEncoding.load());
@@ -148,6 +152,13 @@ bool OvCore::setGenOpts(QiParams &params)
         return true;
     }
     return rr;
+}
+
+void OvCore::frameSize(int32_t &width, int32_t &height)
+{
+    std::lock_guard<std::mutex> guard(m_formatNameLock);
+    width = m_frameWidth;
+    height = m_frameHeight;
 }
 
 bool OvCore::getGenValues(QiParams &out)

@@ -112,10 +112,18 @@ double QiParams::parseDouble(const char *text)
         digits = p + 2;
     }
     double value = 0.0;
-    auto r = std::from_chars(digits, end, value, format);
+    // from_chars takes a sign, "inf" and "nan" of its own; after "0x" only
+    // hexadecimal digits or a point continue the number ("0x-1" and "0xnan"
+    // are the 0 before the x).
+    const bool hexDigits = qiAsciiDigit(*digits) || (*digits >= 'a' && *digits <= 'f') ||
+                           (*digits >= 'A' && *digits <= 'F') || *digits == '.';
+    auto r = format == std::chars_format::hex && !hexDigits
+                 ? std::from_chars_result{digits, std::errc::invalid_argument}
+                 : std::from_chars(digits, end, value, format);
     if (r.ec == std::errc::invalid_argument) {
-        // "0x" without hexadecimal digits is the number 0.
-        return 0.0;
+        // Nothing to read is 0; "-0x" without hexadecimal digits is the
+        // signed zero before the x, as strtod has it.
+        return negative && format == std::chars_format::hex ? -0.0 : 0.0;
     }
     if (r.ec == std::errc::result_out_of_range) {
         // Too large, or too small to be told from zero: which one the

@@ -51,6 +51,13 @@ const uint8_t kPngSignature[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
 constexpr uint64_t kJpegPixelsPerDataByte = 256;
 constexpr uint64_t kPngPixelsPerByte = 128;
 constexpr uint64_t kPngFreePixels = uint64_t{4096} * 2304;
+// libpng reads each ancillary chunk into a buffer of the size its header
+// claims before reading its data, and a length over its chunk limit is only
+// a warning: a tEXt chunk of a 1 KB file claiming 2 GB made it ask for 2 GB.
+// No buffer libpng itself needs comes near this (rows of 16384 pixels of
+// 8 bytes are 128 KiB; the pixels go to our own image), so larger requests
+// are refused and the chunk is skipped or the decode fails.
+constexpr png_alloc_size_t kPngChunkBytes = 8 * 1024 * 1024;
 // libjpeg's own large buffers (the coefficients of a multi-scan file).
 constexpr long kJpegMemoryLimit = 64L << 20;
 
@@ -208,6 +215,13 @@ void pngRead(png_structp png, png_bytep out, size_t count)
 
 void pngQuiet(png_structp, png_const_charp) {}
 
+png_voidp pngAlloc(png_structp, png_alloc_size_t size)
+{
+    return size <= kPngChunkBytes ? std::malloc(size) : nullptr;
+}
+
+void pngFree(png_structp, png_voidp p) { std::free(p); }
+
 // Everything that outlives a longjmp lives here, outside the function that
 // calls setjmp.
 struct PngDecode {
@@ -237,7 +251,8 @@ void widenBgraRows(QiImage &image)
 
 bool decodePngCore(PngDecode *d)
 {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngFail, pngQuiet);
+    png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, pngFail, pngQuiet, nullptr,
+                                               pngAlloc, pngFree);
     if (!png)
         return false;
     png_infop info = png_create_info_struct(png);
@@ -251,6 +266,7 @@ bool decodePngCore(PngDecode *d)
     }
     png_set_read_fn(png, &d->source, pngRead);
     png_set_user_limits(png, kQiMaxImageSide, kQiMaxImageSide);
+    png_set_chunk_malloc_max(png, kPngChunkBytes);
     png_read_info(png, info);
 
     png_uint_32 width = 0, height = 0;
@@ -734,7 +750,17 @@ struct PngWrite {
     FILE *file;
     const QiImage *image;
     std::vector<uint8_t> line;
+    // Without a file the PNG goes here.
+    std::vector<uint8_t> *memory = nullptr;
 };
+
+void pngToMemory(png_structp png, png_bytep data, size_t length)
+{
+    auto *out = static_cast<std::vector<uint8_t> *>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+
+void pngFlushMemory(png_structp) {}
 
 bool savePngCore(PngWrite *w)
 {
@@ -750,7 +776,10 @@ bool savePngCore(PngWrite *w)
         png_destroy_write_struct(&png, &info);
         return false;
     }
-    png_init_io(png, w->file);
+    if (w->memory)
+        png_set_write_fn(png, w->memory, pngToMemory, pngFlushMemory);
+    else
+        png_init_io(png, w->file);
     const QiImage &image = *w->image;
     png_set_IHDR(png, info, static_cast<png_uint_32>(image.width()), static_cast<png_uint_32>(image.height()), 8,
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -783,6 +812,44 @@ bool savePngCore(PngWrite *w)
         rowToRgb8(image, y, w->line.data());
         png_write_row(png, w->line.data());
     }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+struct PngRgbWrite {
+    const uint8_t *rgb;
+    int32_t width, height;
+    int level;
+    std::vector<uint8_t> *out;
+};
+
+bool encodePngRgbCore(PngRgbWrite *w)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, pngWriteFail, pngQuiet);
+    if (!png)
+        return false;
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, w->out, pngToMemory, pngFlushMemory);
+    png_set_compression_level(png, w->level);
+    // Pictures of flat areas and steps: the Sub filter alone packs them
+    // nearly as tight as trying every filter, at a fraction of the time.
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(w->width), static_cast<png_uint_32>(w->height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+    png_write_info(png, info);
+    const size_t stride = static_cast<size_t>(w->width) * 3;
+    for (int32_t y = 0; y < w->height; ++y)
+        png_write_row(png, const_cast<png_bytep>(w->rgb + static_cast<size_t>(y) * stride));
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return true;
@@ -841,6 +908,30 @@ bool QiImage::savePng(const char *path)
     if (std::fclose(file) != 0)
         ok = false;
     return ok;
+}
+
+bool qiEncodePng(const QiImage &image, std::vector<uint8_t> &png)
+{
+    png.clear();
+    if (!writablePixels(image))
+        return false;
+    PngWrite w{nullptr, &image, std::vector<uint8_t>(static_cast<size_t>(image.width()) * 3), &png};
+    if (savePngCore(&w))
+        return true;
+    png.clear();
+    return false;
+}
+
+bool qiEncodePngRgb8(const uint8_t *rgb, int32_t width, int32_t height, std::vector<uint8_t> &png, int level)
+{
+    png.clear();
+    if (!rgb || width < 1 || height < 1 || width > kQiMaxImageSide || height > kQiMaxImageSide)
+        return false;
+    PngRgbWrite w{rgb, width, height, level < 0 ? 0 : level > 9 ? 9 : level, &png};
+    if (encodePngRgbCore(&w))
+        return true;
+    png.clear();
+    return false;
 }
 
 bool QiImage::saveJpeg(const char *path, int quality)

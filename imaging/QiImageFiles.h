@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "QiImage.h"
 
@@ -65,3 +66,11 @@ bool imageInfoFromMemory(const uint8_t *data, size_t length, const QiRawInfo *si
 // "AYUV", any case); rows top first. Null, with a warning, for any other
 // FourCC or when length is less than the picture's bytes.
 std::unique_ptr<QiImage> decodeRaw(const uint8_t *data, size_t length, const QiRawInfo &info, int32_t bits);
+
+// The PNG that QiImage::savePng writes, into memory. False (png empty) for
+// an image without pixels.
+bool qiEncodePng(const QiImage &image, std::vector<uint8_t> &png);
+// An sRGB PNG of width x height pixels of 8-bit R, G, B (rows of 3 * width
+// bytes, top first) at zlib level 0..9. False (png empty) for sizes outside
+// 1..kQiMaxImageSide.
+bool qiEncodePngRgb8(const uint8_t *rgb, int32_t width, int32_t height, std::vector<uint8_t> &png, int level = 3);

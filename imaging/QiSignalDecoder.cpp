@@ -188,6 +188,24 @@ bool qiDecodeSignal(QiSignalLayout layout, const uint8_t *bytes, size_t size, in
     return true;
 }
 
+void qiSignalInverseMatrix(int encoding, double inv[3][3])
+{
+    // Per pixel the encoder computes Y = a r + b g + c b and, for a pair of
+    // equal pixels, Cb = 2 (d r + e g + f b), Cr = 2 (g r + h g + i b),
+    // with r = R - 16 and so on. Invert that 3x3 matrix.
+    const double *m = QiImageCoder::matrixWeights(encoding);
+    const double M[3][3] = {{m[0], m[1], m[2]}, {2 * m[3], 2 * m[4], 2 * m[5]}, {2 * m[6], 2 * m[7], 2 * m[8]}};
+    const double det = M[0][0] * (M[1][1] * M[2][2] - M[1][2] * M[2][1]) -
+                       M[0][1] * (M[1][0] * M[2][2] - M[1][2] * M[2][0]) +
+                       M[0][2] * (M[1][0] * M[2][1] - M[1][1] * M[2][0]);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) {
+            // Cofactor of (c, r) over the determinant.
+            const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
+            inv[r][c] = (M[r1][c1] * M[r2][c2] - M[r1][c2] * M[r2][c1]) / det;
+        }
+}
+
 bool qiSignalToRgb(const QiDecodedSignal &in, int encoding, QiDecodedSignal &out)
 {
     if (&in == &out) {
@@ -203,21 +221,8 @@ bool qiSignalToRgb(const QiDecodedSignal &in, int encoding, QiDecodedSignal &out
         out = in;
         return true;
     }
-    // Per pixel the encoder computes Y = a r + b g + c b and, for a pair of
-    // equal pixels, Cb = 2 (d r + e g + f b), Cr = 2 (g r + h g + i b),
-    // with r = R - 16 and so on. Invert that 3x3 matrix.
-    const double *m = QiImageCoder::matrixWeights(encoding);
-    const double M[3][3] = {{m[0], m[1], m[2]}, {2 * m[3], 2 * m[4], 2 * m[5]}, {2 * m[6], 2 * m[7], 2 * m[8]}};
-    const double det = M[0][0] * (M[1][1] * M[2][2] - M[1][2] * M[2][1]) -
-                       M[0][1] * (M[1][0] * M[2][2] - M[1][2] * M[2][0]) +
-                       M[0][2] * (M[1][0] * M[2][1] - M[1][1] * M[2][0]);
     double inv[3][3];
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) {
-            // Cofactor of (c, r) over the determinant.
-            const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
-            inv[r][c] = (M[r1][c1] * M[r2][c2] - M[r1][c2] * M[r2][c1]) / det;
-        }
+    qiSignalInverseMatrix(encoding, inv);
     const int32_t maxCode = (1 << in.bits) - 1;
     const double mid = in.bits == 10 ? 512 : 128;
     const size_t cw = static_cast<size_t>(in.chromaWidth());

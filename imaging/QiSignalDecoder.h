@@ -59,3 +59,7 @@ bool qiDecodeSignal(QiSignalLayout layout, const uint8_t *bytes, size_t size, in
 // rounded and held to the code range. Each pixel takes its pair's chroma.
 // RGB input is copied. False for an empty input.
 bool qiSignalToRgb(const QiDecodedSignal &in, int encoding, QiDecodedSignal &out);
+
+// The matrix qiSignalToRgb applies: R, G, B = inv * (Y - 16, Cb - mid,
+// Cr - mid) + 16, mid being 128 at 8 bits and 512 at 10.
+void qiSignalInverseMatrix(int encoding, double inv[3][3]);

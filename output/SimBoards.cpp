@@ -65,4 +65,13 @@ bool outputFrame(SimFrame &frame)
     }
 }
 
+uint64_t outputSequence()
+{
+    switch (g_selected.load()) {
+    case Board::kona: return SimKonaBoard::instance().sequence();
+    case Board::deckLink: return SimDeckLinkBoard::instance().sequence();
+    default: return 0;
+    }
+}
+
 } // namespace SimBoards

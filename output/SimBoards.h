@@ -23,5 +23,8 @@ const char *boardName(Board board);
 // Copy of the frame now on the selected board's output, for the monitor
 // window; false when that board has output nothing yet. Safe from any thread.
 bool outputFrame(SimFrame &frame);
+// Frames the selected board has output so far (0 without a board); cheaper
+// than a copy, for noticing a new frame. Safe from any thread.
+uint64_t outputSequence();
 
 } // namespace SimBoards

@@ -12,6 +12,7 @@
 #include "OvpGradient.h"
 #include "OvpIDMS.h"
 #include "OvpImageFile.h"
+#include "OvpPatch.h"
 #include "OvpResolution.h"
 #include "OvpSectorStar.h"
 #include "OvpSharpness.h"
@@ -47,6 +48,8 @@ const std::vector<OvRendererFactory> &ovBuiltinRenderers()
         make<OvpImageFile>,
         make<OvpSine>,
         make<OvpSectorStar>,
+        // Ours, after the nineteen: the calibration programs' patch.
+        make<OvpPatch>,
     };
     return kBuiltins;
 }

@@ -83,6 +83,14 @@ std::vector<RnServiceRequestor::Answer> RnServiceRequestor::answers() const
     return m_answers;
 }
 
+std::vector<RnServiceRecord> RnServiceRequestor::recordsIn(const uint8_t *data, size_t length)
+{
+    std::vector<RnServiceRecord> records;
+    for (size_t i = 0; i + RnServiceRecord::kSize <= length; i += RnServiceRecord::kSize)
+        records.push_back(RnServiceRecord::fromBytes(data + i));
+    return records;
+}
+
 void RnServiceRequestor::lmain()
 {
     for (int budget = m_budgetMs; budget > 250 && !m_stop.load(); budget -= 250) {
@@ -103,8 +111,8 @@ void RnServiceRequestor::lmain()
         char addr[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
         std::lock_guard<std::mutex> guard(m_lock);
-        for (size_t i = 0; i + RnServiceRecord::kSize <= static_cast<size_t>(got); i += RnServiceRecord::kSize)
-            m_answers.push_back(Answer{RnServiceRecord::fromBytes(buf + i), addr});
+        for (const RnServiceRecord &r : recordsIn(buf, static_cast<size_t>(got)))
+            m_answers.push_back(Answer{r, addr});
     }
     close(m_listenSocket);
     m_listenSocket = -1;

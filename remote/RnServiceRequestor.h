@@ -34,6 +34,9 @@ public:
     std::vector<Answer> answers() const;
     uint16_t port() const { return m_boundPort; }
 
+    // The complete 28-byte records in one answer datagram (the rest ignored).
+    static std::vector<RnServiceRecord> recordsIn(const uint8_t *data, size_t length);
+
     // The request datagram sent to the discovery port.
     static constexpr const char *kRequest = "Orvane discovery request";
 

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
@@ -109,9 +110,20 @@ void RnServiceResponder::stop()
 
 void RnServiceResponder::lmain()
 {
+    auto windowStart = std::chrono::steady_clock::now();
+    unsigned logged = 0, unlogged = 0;
     while (m_running.load()) {
         pollfd p{m_listenSocket, POLLIN, 0};
         int n = poll(&p, 1, 250);
+        // A flood would put a line per datagram in the log: past a few a
+        // second they are counted and said once a second instead.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - windowStart >= std::chrono::seconds(1)) {
+            if (unlogged)
+                qiLog(3, "%s: %u more datagrams answered, not logged\n", kWho, unlogged);
+            windowStart = now;
+            logged = unlogged = 0;
+        }
         if (n <= 0)
             continue;
         char buf[257] = {};
@@ -134,10 +146,15 @@ void RnServiceResponder::lmain()
                 break;
             }
         }
-        char addr[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
-        buf[255] = '\0';
-        qiLog(3, "[%s] %s\n", addr, buf);
+        if (logged < kLoggedPerSecond) {
+            ++logged;
+            char addr[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
+            buf[255] = '\0';
+            qiLog(3, "[%s] %s\n", addr, buf);
+        } else {
+            ++unlogged;
+        }
     }
     close(m_listenSocket);
     m_listenSocket = -1;

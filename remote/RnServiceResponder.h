@@ -27,6 +27,8 @@ public:
     static constexpr uint16_t kReplyPort = 3530;
     static constexpr uint16_t kServiceCode = 5113;
     static constexpr uint16_t kXmlRpcPort = 9022;
+    // Datagrams logged one by one per second; more are only counted.
+    static constexpr unsigned kLoggedPerSecond = 20;
 
     // listenPort 0 lets the system pick (see port()).
     explicit RnServiceResponder(uint16_t listenPort = kListenPort, uint16_t replyPort = kReplyPort,

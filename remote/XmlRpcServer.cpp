@@ -187,14 +187,40 @@ unsigned XmlRpcServer::handleEvent(unsigned)
 
 bool XmlRpcServer::paused() const
 {
-    if (m_connections >= m_maxConnections)
+    const auto now = std::chrono::steady_clock::now();
+    if (m_connections >= m_maxConnections && !evictionCandidate(now))
         return true;
-    return m_acceptFailing && std::chrono::steady_clock::now() < m_acceptResume;
+    return m_acceptFailing && now < m_acceptResume;
+}
+
+XmlRpcServerConnection *XmlRpcServer::evictionCandidate(std::chrono::steady_clock::time_point now) const
+{
+    XmlRpcServerConnection *oldest = nullptr;
+    for (XmlRpcServerConnection *c : m_open)
+        if (!oldest || c->lastDone() < oldest->lastDone())
+            oldest = c;
+    if (!oldest || std::chrono::duration<double>(now - oldest->lastDone()).count() < evictAfter())
+        return nullptr;
+    return oldest;
+}
+
+bool XmlRpcServer::evictOne()
+{
+    const auto now = std::chrono::steady_clock::now();
+    XmlRpcServerConnection *victim = evictionCandidate(now);
+    if (!victim)
+        return false;
+    XmlRpcUtil::log(2, "XmlRpcServer::acceptConnection: making room, closing socket %d (no request finished for %.1f s)",
+                    victim->getfd(), std::chrono::duration<double>(now - victim->lastDone()).count());
+    m_evictions.fetch_add(1, std::memory_order_relaxed);
+    m_disp.removeSource(victim);
+    victim->close(); // deletes it; it leaves m_open as it goes
+    return true;
 }
 
 void XmlRpcServer::acceptConnection()
 {
-    if (m_connections >= m_maxConnections)
+    if (m_connections >= m_maxConnections && !evictOne())
         return;
     int s = XmlRpcSocket::accept(getfd());
     XmlRpcUtil::log(2, "XmlRpcServer::acceptConnection: socket %d", s);
@@ -208,13 +234,20 @@ void XmlRpcServer::acceptConnection()
             XmlRpcUtil::error("XmlRpcServer::acceptConnection: Could not accept connection (%s).",
                               XmlRpcSocket::getErrorMsg(err).c_str());
         m_acceptFailing = true;
+        // Out of descriptors: one held by a connection that is going nowhere
+        // serves the next one better. The episode lasts while room has to
+        // be made this way (one error line for all of it).
+        if ((err == EMFILE || err == ENFILE) && evictOne())
+            m_madeRoom = true;
         if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM)
             m_acceptResume = std::chrono::steady_clock::now() +
                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                  std::chrono::duration<double>(kAcceptBackoff));
         return;
     }
-    m_acceptFailing = false;
+    if (!m_madeRoom)
+        m_acceptFailing = false;
+    m_madeRoom = false;
     if (!XmlRpcSocket::setNonBlocking(s)) {
         XmlRpcSocket::close(s);
         XmlRpcUtil::error("XmlRpcServer::acceptConnection: Could not set socket to non-blocking input mode (%s).",
@@ -224,6 +257,7 @@ void XmlRpcServer::acceptConnection()
     XmlRpcUtil::log(2, "XmlRpcServer::acceptConnection: creating a connection");
     XmlRpcServerConnection *c = createConnection(s);
     ++m_connections;
+    m_open.push_back(c);
     m_disp.addSource(c, XmlRpcDispatch::ReadableEvent);
 }
 
@@ -247,7 +281,14 @@ void XmlRpcServer::releaseResponse(size_t bytes)
 
 void XmlRpcServer::removeConnection(XmlRpcServerConnection *connection)
 {
-    --m_connections;
+    // Connections made outside acceptConnection (tests) were never counted.
+    for (auto it = m_open.begin(); it != m_open.end(); ++it) {
+        if (*it == connection) {
+            m_open.erase(it);
+            --m_connections;
+            break;
+        }
+    }
     m_disp.removeSource(connection);
 }
 

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,8 +19,12 @@ class XmlRpcServerConnection;
 // into response text without any socket.
 class XmlRpcServer : public XmlRpcSource {
 public:
-    // Connections beyond this wait in the listen backlog until one closes.
+    // Connections open at once. At the limit a new one takes the place of
+    // the connection that has gone longest without finishing a request
+    // (idle, trickling or not reading its answer), once that is older than
+    // kEvictAfter; while none is, new ones wait in the listen backlog.
     static constexpr int kMaxConnections = 64;
+    static constexpr double kEvictAfter = 1.0;
     // Larger request bodies are refused and the connection closed.
     static constexpr int kMaxContentLength = 8 * 1024 * 1024;
     // A header that has not ended within this many bytes is refused.
@@ -37,8 +43,11 @@ public:
     // A connection holding part of a request or an unsent response is closed
     // after this long without progress (seconds)...
     static constexpr double kStallTimeout = 20.0;
-    // ...and one whose response has not all been taken after this long.
+    // ...and one whose response has not all been taken after this long...
     static constexpr double kResponseDeadline = 60.0;
+    // ...and one whose request has not all arrived this long after its first
+    // byte (a byte now and then is progress, but not enough).
+    static constexpr double kRequestDeadline = 30.0;
     // After a failed accept for want of descriptors or memory the listening
     // socket is left alone this long (seconds), not polled in a loop.
     static constexpr double kAcceptBackoff = 0.1;
@@ -84,7 +93,7 @@ public:
 
     // Called by a connection being destroyed.
     virtual void removeConnection(XmlRpcServerConnection *connection);
-    int connectionCount() const { return m_connections; }
+    int connectionCount() const { return m_connections.load(std::memory_order_relaxed); }
     double idleTimeout() const { return m_idleTimeout.load(std::memory_order_relaxed); }
     // May be called from any thread.
     void setIdleTimeout(double seconds) { m_idleTimeout.store(seconds, std::memory_order_relaxed); }
@@ -95,6 +104,12 @@ public:
     // May be called from any thread.
     void setStallTimeout(double seconds) { m_stallTimeout.store(seconds, std::memory_order_relaxed); }
     void setResponseDeadline(double seconds) { m_responseDeadline.store(seconds, std::memory_order_relaxed); }
+    double requestDeadline() const { return m_requestDeadline.load(std::memory_order_relaxed); }
+    void setRequestDeadline(double seconds) { m_requestDeadline.store(seconds, std::memory_order_relaxed); }
+    double evictAfter() const { return m_evictAfter.load(std::memory_order_relaxed); }
+    void setEvictAfter(double seconds) { m_evictAfter.store(seconds, std::memory_order_relaxed); }
+    // Connections closed to make room for new ones (any thread may read).
+    uint64_t evictions() const { return m_evictions.load(std::memory_order_relaxed); }
 
     // Unsent response bytes held by all connections (any thread may read).
     size_t pendingResponseBytes() const { return m_pendingResponseBytes.load(std::memory_order_relaxed); }
@@ -120,20 +135,30 @@ protected:
 
     virtual void acceptConnection();
     virtual XmlRpcServerConnection *createConnection(int fd);
+    // The connection to close for a new one, or null (see kMaxConnections).
+    XmlRpcServerConnection *evictionCandidate(std::chrono::steady_clock::time_point now) const;
+    // Closes it (it removes itself); true when there was one.
+    bool evictOne();
 
     bool m_introspectionEnabled = false;
     XmlRpcDispatch m_disp;
     std::map<std::string, XmlRpcServerMethod *> m_methods;
     std::unique_ptr<XmlRpcServerMethod> m_listMethods;
     std::unique_ptr<XmlRpcServerMethod> m_methodHelp;
-    int m_connections = 0;
-    int m_maxConnections = kMaxConnections;
+    // Changed by the dispatching thread, read from any (tests, status).
+    std::atomic<int> m_connections{0};
+    std::list<XmlRpcServerConnection *> m_open;
+    std::atomic<int> m_maxConnections{kMaxConnections};
     std::atomic<double> m_idleTimeout{kIdleTimeout};
     std::atomic<double> m_stallTimeout{kStallTimeout};
     std::atomic<double> m_responseDeadline{kResponseDeadline};
+    std::atomic<double> m_requestDeadline{kRequestDeadline};
+    std::atomic<double> m_evictAfter{kEvictAfter};
+    std::atomic<uint64_t> m_evictions{0};
     std::atomic<size_t> m_pendingResponseBytes{0};
     std::atomic<size_t> m_maxPending{kMaxPendingResponseBytes};
     // Accept failures: the listener rests until then; one error line each.
     std::chrono::steady_clock::time_point m_acceptResume{};
     bool m_acceptFailing = false;
+    bool m_madeRoom = false; // a connection was closed for the next accept
 };

@@ -107,7 +107,8 @@ bool XmlRpcHeaderScan::keepAlive() const
 }
 
 XmlRpcServerConnection::XmlRpcServerConnection(int fd, XmlRpcServer *server, bool deleteOnClose)
-    : XmlRpcSource(fd, deleteOnClose), m_server(server), m_lastActivity(std::chrono::steady_clock::now())
+    : XmlRpcSource(fd, deleteOnClose), m_server(server), m_lastActivity(std::chrono::steady_clock::now()),
+      m_lastDone(m_lastActivity), m_requestStart(m_lastActivity)
 {
     XmlRpcUtil::log(2, "XmlRpcServerConnection: new socket %d.", fd);
 }
@@ -131,8 +132,13 @@ bool XmlRpcServerConnection::idleExpired(std::chrono::steady_clock::time_point n
     if (!m_response.empty() &&
         std::chrono::duration<double>(now - m_responseStart).count() > m_server->responseDeadline())
         expired = true;
+    const bool requesting = (m_state == READ_HEADER && !m_header.empty()) || m_state == READ_REQUEST;
+    if (requesting && std::chrono::duration<double>(now - m_requestStart).count() > m_server->requestDeadline())
+        expired = true;
     if (expired && holding)
-        XmlRpcUtil::log(2, "XmlRpcServerConnection: closing stalled socket %d (%d response bytes unsent).", getfd(),
+        XmlRpcUtil::log(2, "XmlRpcServerConnection: closing stalled socket %d (%d request bytes, %d response bytes "
+                           "unsent).",
+                        getfd(), static_cast<int>(m_header.size() + m_request.size()),
                         static_cast<int>(m_response.size()) - m_bytesWritten);
     return expired;
 }
@@ -164,6 +170,7 @@ unsigned XmlRpcServerConnection::handleEvent(unsigned)
 bool XmlRpcServerConnection::readHeader()
 {
     bool eof = false;
+    const bool starting = m_header.empty();
     // Read a little past the header limit so an over-long header is seen.
     if (!XmlRpcSocket::nbRead(getfd(), m_header, &eof, XmlRpcServer::kMaxHeaderBytes + 1)) {
         // A connection that fails before sending anything is closed silently.
@@ -173,6 +180,8 @@ bool XmlRpcServerConnection::readHeader()
         return false;
     }
     XmlRpcUtil::log(4, "XmlRpcServerConnection::readHeader: read %d bytes.", static_cast<int>(m_header.size()));
+    if (starting && !m_header.empty())
+        m_requestStart = std::chrono::steady_clock::now();
 
     XmlRpcHeaderScan scan = XmlRpcHeaderScan::scan(m_header);
     if (!scan.complete) {
@@ -293,6 +302,7 @@ bool XmlRpcServerConnection::writeResponse()
         dropResponse();
         m_header.swap(m_next);
         std::string().swap(m_next);
+        m_lastDone = m_requestStart = std::chrono::steady_clock::now();
         m_state = READ_HEADER;
         m_served = true;
         return m_keepAlive;

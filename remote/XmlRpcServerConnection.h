@@ -37,6 +37,8 @@ public:
     bool idleExpired(std::chrono::steady_clock::time_point now) const override;
 
     State state() const { return m_state; }
+    // When the connection was accepted or last finished a response.
+    std::chrono::steady_clock::time_point lastDone() const { return m_lastDone; }
     bool keepAlive() const { return m_keepAlive; }
 
     // Pipelined requests served in one event before others get a turn.
@@ -65,4 +67,7 @@ protected:
     bool m_served = false; // a response was finished in this event
     std::chrono::steady_clock::time_point m_lastActivity;
     std::chrono::steady_clock::time_point m_responseStart;
+    std::chrono::steady_clock::time_point m_lastDone;
+    // The first byte of the request being read arrived then.
+    std::chrono::steady_clock::time_point m_requestStart;
 };

@@ -167,6 +167,23 @@ bool has(const XmlRpcValue &s, const std::string &name)
 XmlRpcValue str(const std::string &s) { return XmlRpcValue(s); }
 
 XmlRpcValue newStruct() { return XmlRpcValue(XmlRpcValue::ValueStruct{}); }
+
+// The wait marker the control panel uses too: a request holding only these
+// keys draws nothing, and is taken only after every request before it.
+const char kMarkKey[] = "TransId";
+const char kMarkRequest[] = "Request";
+const char kMarkValue[] = "WaitTrans";
+
+// A request map without the wait markers set and panels leave in it
+// (bookkeeping, not options).
+XmlRpcValue withoutMarkers(const XmlRpcValue &map)
+{
+    XmlRpcValue out = newStruct();
+    for (const auto &[k, v] : map.structMembers())
+        if (k != kMarkKey && !(k == kMarkRequest && v.getType() == XmlRpcValue::TypeString && v.asString() == kMarkValue))
+            out[k] = v;
+    return out;
+}
 XmlRpcValue newArray() { return XmlRpcValue(XmlRpcValue::ValueArray{}); }
 
 void push(XmlRpcValue &array, XmlRpcValue v)
@@ -375,7 +392,7 @@ const char kGeneralHelp[] =
     "  patterns                        list patterns and aliases\n"
     "  options PATTERN                 show a pattern's options\n"
     "  generator                       show the generator's options and their values\n"
-    "  set [PATTERN] KEY=VALUE...      post a request and wait until it is taken\n"
+    "  set [PATTERN] KEY=VALUE...      post a request, wait until it is shown\n"
     "  alias define NAME KEY=VALUE...  store a request under a name\n"
     "  alias flush PREFIX              remove the aliases named PREFIX/...\n"
     "  scan FOLDER [PREFIX]            aliases for the images in a generator's folder\n"
@@ -436,7 +453,7 @@ const CommandHelp kCommandHelp[] = {
     {"set",
      "Usage: orvane-ctl set [PATTERN] KEY=VALUE... [--wait S | --no-wait]\n"
      "\n"
-     "Posts a request and waits until the generator has taken it for the output.\n"
+     "Posts a request and waits until the generator has drawn it on the output.\n"
      "PATTERN is a pattern or alias (also Pattern=NAME); without it the options\n"
      "change the pattern on the output. Keys are the pattern's options (see\n"
      "'orvane-ctl options PATTERN') and the generator's ('orvane-ctl generator'),\n"
@@ -449,8 +466,8 @@ const CommandHelp kCommandHelp[] = {
      "  orvane-ctl set VideoFormat=\"1080p 23.98\"\n"
      "\n"
      "Options:\n"
-     "  --wait S    seconds to wait for the generator to take the request (default\n"
-     "              10); exit status 1 when it has not by then\n"
+     "  --wait S    seconds to wait for the request to be on the output (default\n"
+     "              10); exit status 1 when it is not by then\n"
      "  --no-wait   return once the request is queued\n"},
     {"alias",
      "Usage: orvane-ctl alias define NAME [PATTERN] KEY=VALUE...\n"
@@ -1087,6 +1104,34 @@ bool OvcCtl::waitTaken(const Request &r, const XmlRpcValue &before)
     }
 }
 
+bool OvcCtl::waitShown(int32_t id, Clock::time_point end)
+{
+    // The render thread takes one request, draws and presents it, then takes
+    // the next: once a marker posted after ours is taken, ours is out. The
+    // marker goes after ours is taken, as a request without a pattern copies
+    // the current map when it is queued.
+    const std::string mark = "orvane-ctl." + number(static_cast<int>(getpid())) + "." + number(id);
+    XmlRpcValue marker = newStruct();
+    marker[kMarkKey] = XmlRpcValue(mark);
+    marker[kMarkRequest] = XmlRpcValue(kMarkValue);
+    XmlRpcValue params = newArray();
+    push(params, marker);
+    const XmlRpcValue mid = execute("SetGen", params);
+    if (mid.getType() != XmlRpcValue::TypeInt || mid.asInt() == -1)
+        throw refused("SetGen: the generator refused the wait marker (answer " + OvcJson::write(mid, false) + ")");
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        const XmlRpcValue g = genOptions();
+        const XmlRpcValue &map = g.array().back();
+        if (has(map, kMarkKey) && text(map, kMarkKey) == mark)
+            return true;
+        if (Clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
+}
+
 int OvcCtl::discover()
 {
     const Options &o = *m_opt;
@@ -1251,7 +1296,7 @@ int OvcCtl::generator()
     const XmlRpcValue gen = genOptions();
     const auto &a = gen.array();
     const XmlRpcValue &values = a[a.size() - 2];
-    const XmlRpcValue &map = a.back();
+    const XmlRpcValue map = withoutMarkers(a.back());
     XmlRpcValue opts = newArray();
     std::vector<std::vector<std::string>> rows{{"NAME", "TYPE", "RANGE", "DEFAULT", "CURRENT"}};
     std::string lists;
@@ -1301,11 +1346,17 @@ int OvcCtl::set(const std::vector<std::string> &args)
     const XmlRpcValue id = execute("SetGen", params);
     if (id.getType() != XmlRpcValue::TypeInt || id.asInt() == -1)
         throw refused("SetGen: the generator refused the request (answer " + OvcJson::write(id, false) + ")");
-    bool taken = false;
+    bool taken = false, shown = false;
     if (!m_opt->noWait) {
+        const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(m_opt->wait));
         taken = waitTaken(r, before);
         if (!taken)
             throw refused("the generator did not take transaction " + number(id.asInt()) + " within " +
+                          seconds(m_opt->wait) + " s");
+        shown = waitShown(id.asInt(), end);
+        if (!shown)
+            throw refused("transaction " + number(id.asInt()) + " was not on the output within " +
                           seconds(m_opt->wait) + " s");
     }
     if (m_opt->json) {
@@ -1313,10 +1364,11 @@ int OvcCtl::set(const std::vector<std::string> &args)
         j["transaction"] = id;
         j["request"] = r.members;
         j["taken"] = XmlRpcValue(taken);
+        j["shown"] = XmlRpcValue(shown);
         print(j);
         return kOk;
     }
-    m_out += "transaction " + number(id.asInt()) + (taken ? ": taken\n" : ": queued\n");
+    m_out += "transaction " + number(id.asInt()) + (shown ? ": on the output\n" : ": queued\n");
     return kOk;
 }
 
@@ -1381,19 +1433,16 @@ int OvcCtl::alias(const std::vector<std::string> &args)
         if (args.size() > 2)
             throw usage("alias define --current takes no KEY=VALUE");
         const XmlRpcValue gen = genOptions();
-        const XmlRpcValue &map = gen.array().back();
+        const XmlRpcValue map = withoutMarkers(gen.array().back());
         pattern = text(map, "Pattern");
         Pattern p;
         if (pattern.empty() || !resolvePattern(pattern, p))
             throw refused("the generator has no pattern on the output to define '" + name + "' from");
-        if (p.isAlias) {
-            // The generator makes aliases of patterns only, and the map on
-            // the output names the alias: send the map with its pattern.
-            members = map;
-            members["Pattern"] = str(p.renderer);
-        } else {
-            members["AliasType"] = str("Pattern");
-        }
+        // The map on the output, sent as it stands: the generator's own copy
+        // (AliasType=Pattern) works for patterns only and would keep the
+        // wait markers. An alias on the output is defined on its pattern.
+        members = map;
+        members["Pattern"] = str(p.renderer);
     } else {
         Request r;
         buildRequest(args, 2, true, r);

@@ -1,6 +1,7 @@
 #pragma once
 #include "XmlRpcValue.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +71,8 @@ private:
     void buildRequest(const std::vector<std::string> &args, size_t first, bool allowPattern, Request &r);
     // Until the generator's current request shows r (or the wait is over).
     bool waitTaken(const Request &r, const XmlRpcValue &before);
+    // Until transaction id, already taken, has been drawn and presented.
+    bool waitShown(int32_t id, std::chrono::steady_clock::time_point end);
     void print(const XmlRpcValue &json);
 
     std::unique_ptr<Options> m_opt;

@@ -43,6 +43,9 @@ public:
 
     // The generator driven, as the panel names it.
     virtual std::string target() const = 0;
+    // One line per calibration-program protocol the generator runs beside
+    // XML-RPC; false when that cannot be known (a remote generator).
+    virtual bool activeProtocols(std::vector<std::string> &out) const = 0;
 
     const std::vector<std::unique_ptr<OvCtlObject>> &presets() const { return m_presets; }
 

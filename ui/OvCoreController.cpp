@@ -1,6 +1,7 @@
 #include "OvCoreController.h"
 
 #include "OvCore.h"
+#include "OvcProtocols.h"
 #include "QiRaster.h"
 
 OvCoreController::OvCoreController(OvCore *engine) : m_engine(engine) {}
@@ -85,4 +86,12 @@ int32_t OvCoreController::bitDepth()
 std::string OvCoreController::target() const
 {
     return "this computer";
+}
+
+bool OvCoreController::activeProtocols(std::vector<std::string> &out) const
+{
+    out.clear();
+    if (const OvcProtocols *p = OvcProtocols::instance())
+        out = p->active();
+    return true;
 }

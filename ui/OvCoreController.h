@@ -26,6 +26,7 @@ public:
     int32_t whiteLevel() override;
     int32_t bitDepth() override;
     std::string target() const override;
+    bool activeProtocols(std::vector<std::string> &out) const override;
 
     OvCore *engine() const { return m_engine; }
 

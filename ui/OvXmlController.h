@@ -54,6 +54,8 @@ public:
     int32_t whiteLevel() override;
     int32_t bitDepth() override;
     std::string target() const override;
+    // XML-RPC has no method that tells.
+    bool activeProtocols(std::vector<std::string> &) const override { return false; }
 
     const std::string &host() const { return m_host; }
     int port() const { return m_port; }

@@ -22,6 +22,17 @@ OvpGenerator::OvpGenerator(OvController *controller, bool snapshotEnabled, QWidg
         none->setObjectName(QStringLiteral("LbNoOptions"));
         form->addRow(none);
     }
+    // Which calibration programs' protocols run beside XML-RPC.
+    std::vector<std::string> protocols;
+    if (controller && controller->activeProtocols(protocols)) {
+        QString text = protocols.empty() ? tr("none") : QString();
+        for (const std::string &line : protocols)
+            text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + QString::fromStdString(line);
+        auto *label = new QLabel(text, this);
+        label->setObjectName(QStringLiteral("LbProtocols"));
+        label->setTextFormat(Qt::PlainText);
+        form->addRow(tr("Calibration protocols"), label);
+    }
     if (snapshotEnabled) {
         auto *snap = new QPushButton(tr("Snapshot"), this);
         snap->setObjectName(QStringLiteral("PbSnapshot"));

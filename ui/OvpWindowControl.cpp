@@ -1,6 +1,7 @@
 #include "OvpWindowControl.h"
 
 #include "OvController.h"
+#include "OvWindowLevels.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -11,9 +12,13 @@
 
 namespace {
 
-constexpr int kInitialSteps = 17;
-// Colour ids; white when there is no colour group.
-constexpr int kWhite = 7;
+QStringList qtList(const std::vector<std::string> &items)
+{
+    QStringList out;
+    for (const std::string &s : items)
+        out << QString::fromStdString(s);
+    return out;
+}
 
 } // namespace
 
@@ -25,20 +30,22 @@ OvpWindowControl::OvpWindowControl(OvController *controller, bool colorChoice, Q
         m_black = controller->blackLevel();
         m_white = controller->whiteLevel();
     }
-    m_sizes = addGroup(tr("Window Size"), {QStringLiteral("10%"), QStringLiteral("18%"), QStringLiteral("100%")}, 6,
-                       0, "WinSizeGroup");
-    m_steps = addGroup(tr("Steps"), {QStringLiteral("11"), QStringLiteral("17"), QStringLiteral("21"),
-                                     QStringLiteral("33")},
-                       6, 1, "WinStepGroup");
-    if (colorChoice)
-        m_colors = addGroup(tr("Window Color"),
-                            {tr("Red"), tr("Green"), tr("Blue"), tr("Cyan"), tr("Magenta"), tr("Yellow")}, 3, 0,
-                            "WinColorGroup");
+    m_sizes = addGroup(tr("Window Size"), qtList(OvWindowLevels::sizes()), 6, OvWindowLevels::kInitialSize,
+                       "WinSizeGroup");
+    const QStringList steps = qtList(OvWindowLevels::steps());
+    m_steps = addGroup(tr("Steps"), steps, 6, steps.indexOf(QString::number(OvWindowLevels::kInitialSteps)),
+                       "WinStepGroup");
+    if (colorChoice) {
+        QStringList colors;
+        for (const std::string &c : OvWindowLevels::colors())
+            colors << tr(c.c_str());
+        m_colors = addGroup(tr("Window Color"), colors, 3, OvWindowLevels::kInitialColor, "WinColorGroup");
+    }
     connect(m_sizes, &QButtonGroup::idClicked, this, &OvpWindowControl::on_WinSizeGroup_buttonClicked);
     connect(m_steps, &QButtonGroup::idClicked, this, &OvpWindowControl::on_WinStepGroup_buttonClicked);
     if (m_colors)
         connect(m_colors, &QButtonGroup::idClicked, this, &OvpWindowControl::on_WinColorGroup_buttonClicked);
-    buildLevels(kInitialSteps);
+    buildLevels(OvWindowLevels::kInitialSteps);
     m_stack->addStretch(1);
     send();
 }
@@ -71,9 +78,8 @@ QButtonGroup *OvpWindowControl::addGroup(const QString &title, const QStringList
 QStringList OvpWindowControl::levelLabels(int32_t black, int32_t white, int count)
 {
     QStringList out;
-    const int64_t span = static_cast<int64_t>(white) - black;
-    for (int i = 0; i < count; ++i)
-        out << QString::number(count > 1 ? black + (i * span) / (count - 1) : black);
+    for (int32_t v : OvWindowLevels::levels(black, white, count))
+        out << QString::number(v);
     return out;
 }
 
@@ -95,18 +101,11 @@ void OvpWindowControl::buildLevels(int count)
 
 QiParams OvpWindowControl::request() const
 {
-    QiParams p;
-    p.set("Pattern", "Window");
     QAbstractButton *size = m_sizes->checkedButton();
-    p.set("Size", size ? size->text().toStdString() : std::string("10%"));
     QAbstractButton *level = m_levels ? m_levels->checkedButton() : nullptr;
-    const std::string lv = level ? level->text().toStdString() : std::to_string(m_white);
-    const std::string dark = std::to_string(m_black);
-    const int k = m_colors ? m_colors->checkedId() : kWhite;
-    p.set("Color_Red", (k == 0 || k == 4 || k == 5 || k == kWhite) ? lv : dark);
-    p.set("Color_Green", (k == 1 || k == 3 || k == 5 || k == kWhite) ? lv : dark);
-    p.set("Color_Blue", (k == 2 || k == 3 || k == 4 || k == kWhite) ? lv : dark);
-    return p;
+    return OvWindowLevels::request(size ? size->text().toStdString() : OvWindowLevels::sizes().front(),
+                                   level ? level->text().toStdString() : std::to_string(m_white), m_black,
+                                   m_colors ? m_colors->checkedId() : OvWindowLevels::kWhite);
 }
 
 void OvpWindowControl::send()
@@ -127,6 +126,6 @@ void OvpWindowControl::on_WinLevelGroup_buttonClicked(int) { send(); }
 void OvpWindowControl::on_WinStepGroup_buttonClicked(int)
 {
     QAbstractButton *b = m_steps->checkedButton();
-    buildLevels(b ? b->text().toInt() : kInitialSteps);
+    buildLevels(b ? b->text().toInt() : OvWindowLevels::kInitialSteps);
     send();
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "OvPanelController.h"
+#include "OvWindowLevels.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,7 +22,7 @@ public:
     // The labels of the levels group for count steps between the
     // controller's black and white levels, and the index checked first.
     static QStringList levelLabels(int32_t black, int32_t white, int count);
-    static int checkedLevel(int count) { return (3 * count) / 4; }
+    static int checkedLevel(int count) { return OvWindowLevels::checkedLevel(count); }
 
 public slots:
     void on_WinSizeGroup_buttonClicked(int id);

@@ -100,3 +100,46 @@ TEST(OvFolders, ProgramDataAndUserFolders)
     EXPECT_NE(exe.find("app_tests"), std::string::npos) << exe;
     EXPECT_EQ(exe.front(), '/');
 }
+
+TEST(OvCommandLine, CalibrationProtocolOptions)
+{
+    OvCommandLine cl;
+    std::string error;
+    ASSERT_TRUE(parse({}, cl, error)) << error;
+    EXPECT_TRUE(cl.resolveHost.empty());
+    EXPECT_TRUE(cl.argyllHost.empty());
+    EXPECT_FALSE(cl.pgenerator);
+    EXPECT_EQ(cl.resolvePort, 20002);
+    EXPECT_EQ(cl.argyllPort, 8080);
+    EXPECT_EQ(cl.pgeneratorPort, 85);
+    EXPECT_EQ(cl.pgeneratorDiscoveryPort, 1977);
+
+    ASSERT_TRUE(parse({"--resolve", "studio.local", "--argyll-web=[::1]:9000", "--pgenerator"}, cl, error))
+        << error;
+    EXPECT_EQ(cl.resolveHost, "studio.local");
+    EXPECT_EQ(cl.resolvePort, 20002);
+    EXPECT_EQ(cl.argyllHost, "::1");
+    EXPECT_EQ(cl.argyllPort, 9000);
+    EXPECT_TRUE(cl.pgenerator);
+    EXPECT_EQ(cl.pgeneratorPort, 85);
+
+    // --pgenerator takes its port only after '='; a following word is not it.
+    ASSERT_TRUE(parse({"--resolve=10.1.2.3:1", "--pgenerator=2085", "--pgenerator-discovery-port", "65535"},
+                      cl, error))
+        << error;
+    EXPECT_EQ(cl.resolveHost, "10.1.2.3");
+    EXPECT_EQ(cl.resolvePort, 1);
+    EXPECT_EQ(cl.pgeneratorPort, 2085);
+    EXPECT_EQ(cl.pgeneratorDiscoveryPort, 65535);
+    EXPECT_FALSE(parse({"--pgenerator", "2085"}, cl, error));
+    EXPECT_NE(error.find("'2085'"), std::string::npos) << error;
+
+    for (std::vector<const char *> bad :
+         {std::vector<const char *>{"--resolve"}, {"--resolve", ""}, {"--resolve", ":5"},
+          {"--resolve", "h:0"}, {"--argyll-web", "h:65536"}, {"--argyll-web", "[::1"},
+          {"--argyll-web", "[::1]x"}, {"--pgenerator=0"}, {"--pgenerator=x"},
+          {"--pgenerator-discovery-port", "-1"}}) {
+        EXPECT_FALSE(parse(bad, cl, error)) << bad.back();
+        EXPECT_FALSE(error.empty());
+    }
+}

@@ -101,9 +101,9 @@ TEST(OrvaneTray, MenuDrivesTheGeneratorAndQuitEndsCleanly)
     XSession x(dir.path, true);
     ASSERT_TRUE(x.ok());
     ASSERT_TRUE(x.trayOwned());
-    const int port = freePort(), disc = freePort();
+    const int port = freePort(), disc = freePort(), web = freePort();
     Process gen({kOrvane, "--simulate", "kona", "--port", std::to_string(port), "--discovery-port",
-                 std::to_string(disc)},
+                 std::to_string(disc), "--web", std::to_string(web)},
                 trayEnv(dir, x), dir.path + "/gen");
     Capture c;
     std::string why;
@@ -138,6 +138,15 @@ TEST(OrvaneTray, MenuDrivesTheGeneratorAndQuitEndsCleanly)
         return waitCapture(dir.path, "kona", c, [&](const Capture &k) { return k.sequence > before; }, 6s);
     }));
     EXPECT_EQ(c.bytes, bytes);
+
+    // The web page's endpoints drive the tray application's engine too.
+    const std::string answer = shell(
+        "timeout 20 python3 -c \"import urllib.request as u; print(u.urlopen(u.Request("
+        "'http://127.0.0.1:" + std::to_string(web) + "/api/window?wait=1', data=b'{\\\"size\\\": \\\"100%\\\", "
+        "\\\"level\\\": 16}', method='POST')).read().decode())\" 2>&1");
+    EXPECT_NE(answer.find("\"waited\":true"), std::string::npos) << answer;
+    EXPECT_TRUE(waitCapture(dir.path, "kona", c, [](const Capture &k) { return v210Pixel(k, 640, 360).y == 940; }))
+        << answer;
 
     // Entry 5, About: the box with the artwork, version and addresses.
     std::string about;
@@ -174,9 +183,9 @@ TEST(OrvaneTray, TestCardEntryShowsTheNimbraCard)
     TempDir dir;
     XSession x(dir.path, true);
     ASSERT_TRUE(x.ok());
-    const int port = freePort(), disc = freePort();
+    const int port = freePort(), disc = freePort(), web = freePort();
     Process gen({kOrvane, "--simulate", "kona", "--port", std::to_string(port), "--discovery-port",
-                 std::to_string(disc)},
+                 std::to_string(disc), "--web", std::to_string(web)},
                 trayEnv(dir, x), dir.path + "/gen");
     Capture c;
     ASSERT_TRUE(waitCapture(dir.path, "kona", c, [](const Capture &k) { return k.sequence >= 1; })) << gen.err();

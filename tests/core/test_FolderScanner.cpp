@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -183,5 +184,50 @@ TEST(FolderScanner, NamesThatAreNotCleanTextMakeNoAlias)
     EXPECT_TRUE(list.has("user/ok"));
     EXPECT_EQ(list.size(), 3u) << "ImageFile and the two clean names";
     core.shutdown();
+    swapLogOutput(std::move(old));
+}
+
+// A frame number is a position in a list: a few tiny files named x~9999.png
+// once made a scan hold and write ten thousand empty frame keys per file
+// (300 such files: 25 s, 420 MB, 68 MB of log). Missing frames are bounded
+// per scan, lists taken in name order; sequences, even read last frame
+// first, are not affected.
+TEST(FolderScanner, FrameNumbersCannotMakeTheAliasesOutgrowTheFolder)
+{
+    auto old = swapLogOutput(std::make_unique<StdioOutput>(stdout, false, 0));
+    FolderScanner scanner(nullptr, "/folder", "mmc/");
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < 300; ++i)
+        scanner.processFile("a" + std::to_string(i) + "~9999.png");
+    // A real sequence of 200 frames, last frame first, and one with a gap.
+    for (int f = 199; f >= 0; --f)
+        scanner.processFile("Seq-1080~" + std::to_string(f) + ".png");
+    scanner.processFile("Gap~0.png");
+    scanner.processFile("Gap~5.png");
+
+    size_t keys = 0;
+    for (int i = 0; i < 300; ++i)
+        keys += scanner.aliasParams("a" + std::to_string(i)).size();
+    EXPECT_LE(keys, 10000u + 300u * 7u);
+    // "Gap" comes first and takes 4 of the allowance: no 9999-frame list fits.
+    EXPECT_TRUE(scanner.aliasParams("a0").empty());
+    EXPECT_TRUE(scanner.aliasParams("a299").empty());
+
+    // On its own, one such list fits in full.
+    FolderScanner single(nullptr, "/folder", "");
+    single.processFile("x~9999.png");
+    EXPECT_EQ(value(single.aliasParams("x"), "nF0"), "10000");
+    EXPECT_EQ(value(single.aliasParams("x"), "r0-f9998"), "");
+    EXPECT_EQ(value(single.aliasParams("x"), "r0-f9999"), "x~9999.png");
+
+    const QiParams seq = scanner.aliasParams("Seq");
+    EXPECT_EQ(value(seq, "nF1080"), "200");
+    EXPECT_EQ(value(seq, "r1080-f0"), "Seq-1080~0.png");
+    EXPECT_EQ(value(seq, "r1080-f199"), "Seq-1080~199.png");
+    const QiParams gap = scanner.aliasParams("Gap");
+    EXPECT_EQ(value(gap, "nF0"), "6");
+    EXPECT_EQ(value(gap, "r0-f3"), "");
+    EXPECT_EQ(value(gap, "r0-f5"), "Gap~5.png");
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.0);
     swapLogOutput(std::move(old));
 }

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -786,4 +787,58 @@ TEST_F(Engine, AliasNamesMustBeCleanText)
     QiParams list;
     core.listPatterns(list);
     EXPECT_EQ(list.size(), 5u) << "Dummy, Other, Big, Raster and the good name";
+}
+
+TEST_F(Engine, ManyCallersWaitForTheirOwnFramesBesideTheOneTransactionWaiter)
+{
+    dummy->hold = true;
+    const int32_t a = core.postPattern("Dummy");
+    dummy->waitEntered(); // a is being drawn
+    const int32_t b = core.postPattern("Dummy"), c = core.postPattern("Dummy");
+    auto wait = [&](int32_t id) {
+        return std::async(std::launch::async, [&, id] { return core.waitProcessed(id, std::chrono::seconds(10)); });
+    };
+    // Three at once, plus the single transaction waiter.
+    auto wa = wait(a), wb = wait(b), wc = wait(c);
+    auto tx = std::async(std::launch::async, [&] {
+        bool r = false;
+        return core.waitTransaction(c, r) && r;
+    });
+    EXPECT_EQ(wa.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout) << "a is still drawing";
+    EXPECT_EQ(wc.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+    dummy->release();
+    EXPECT_TRUE(wa.get());
+    EXPECT_TRUE(wb.get());
+    EXPECT_TRUE(wc.get());
+    EXPECT_TRUE(tx.get());
+    EXPECT_EQ(dummy->count(), 3u);
+    // Done or never posted: at once.
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(core.waitProcessed(b, std::chrono::seconds(10)));
+    EXPECT_TRUE(core.waitProcessed(c + 1000, std::chrono::seconds(10)));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+    // A frame that does not come in time: false after the limit.
+    dummy->entered = false;
+    dummy->hold = true;
+    const int32_t d = core.postPattern("Dummy");
+    dummy->waitEntered();
+    EXPECT_FALSE(core.waitProcessed(d, std::chrono::milliseconds(50)));
+    dummy->release();
+    EXPECT_TRUE(core.waitProcessed(d, std::chrono::seconds(10)));
+    // The frame size as the render thread set it.
+    int32_t w = 0, h = 0;
+    core.frameSize(w, h);
+    EXPECT_EQ(w, raster.width());
+    EXPECT_EQ(h, raster.height());
+    EXPECT_GT(w, 0);
+}
+
+TEST_F(Engine, FramesPresentedCountsOneFramePerDrawnRequest)
+{
+    const uint64_t frames0 = core.framesPresented();
+    core.postPattern("Dummy");
+    const int32_t last = core.postPattern("Dummy");
+    ASSERT_TRUE(core.waitProcessed(last, std::chrono::seconds(10)));
+    EXPECT_EQ(dummy->count(), 2u);
+    EXPECT_EQ(core.framesPresented(), frames0 + 2);
 }

@@ -305,3 +305,23 @@ TEST(QiOption, DescribeWritesExactKeys)
     bd.get("DataType", v);
     EXPECT_STREQ(v, "Boolean");
 }
+
+// Reals read as the C library reads them in the C locale; the option value
+// fuzzer compares the two. "0x-1" once read as -1 and "0xnan" as a NaN: the
+// number reader took a sign and "nan" after "0x".
+TEST(QiParams, RealsAfterAHexPrefixReadAsTheCLibraryHasThem)
+{
+    struct {
+        const char *text;
+        double value;
+        bool negative;
+    } cases[] = {{"0x-1", 0.0, false}, {"-0x-1", 0.0, true}, {"-0x", 0.0, true},   {"0x", 0.0, false},
+                 {"-abc", 0.0, false}, {"--5", 0.0, false},  {"0x1p-2", 0.25, false}, {"-0x10", -16.0, true},
+                 {"0x+1", 0.0, false}, {" -0x.8", -0.5, true}, {"0xnan", 0.0, false}, {"-0xinf", 0.0, true},
+                 {"0x.", 0.0, false}, {"0xg", 0.0, false}};
+    for (const auto &c : cases) {
+        const double d = QiParams::parseDouble(c.text);
+        EXPECT_EQ(d, c.value) << c.text;
+        EXPECT_EQ(std::signbit(d), c.negative) << c.text;
+    }
+}

@@ -49,6 +49,7 @@ struct Cost {
     double seconds = 0;    // wall time
     double cpuSeconds = 0; // user and system time of the decode
     double peakMiB = 0;    // rise of the resident set over the decode
+    double mappedMiB = 0;  // rise of the peak address space: what was asked for
 };
 
 long statusKiB(const char *field)
@@ -76,6 +77,7 @@ Cost measure(const std::function<std::unique_ptr<QiImage>()> &decode)
         Cost c;
         c.ran = true;
         const long before = statusKiB("VmRSS:");
+        const long mappedBefore = statusKiB("VmPeak:");
         auto cpu = [] {
             rusage u{};
             getrusage(RUSAGE_SELF, &u);
@@ -88,6 +90,7 @@ Cost measure(const std::function<std::unique_ptr<QiImage>()> &decode)
         c.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         c.cpuSeconds = cpu() - cpu0;
         c.peakMiB = static_cast<double>(statusKiB("VmHWM:") - before) / 1024.0;
+        c.mappedMiB = static_cast<double>(statusKiB("VmPeak:") - mappedBefore) / 1024.0;
         c.decoded = image && image->data();
         if (c.decoded) {
             c.width = image->width();
@@ -344,4 +347,32 @@ TEST(QiImageFilesCost, TheLargestPicturesSmallFilesMayHoldStayWithinBounds)
     EXPECT_FALSE(c.decoded);
     EXPECT_WITHIN_BOUNDS(c, "noisy 1-bit PNG of 4096x2304 cut at a tenth");
     EXPECT_LT(c.peakMiB, 24.0) << "72 MiB of pixel words for the whole picture";
+}
+
+// Memory asked for counts as well as memory touched: the image-file fuzzer
+// found a 950-byte PNG whose tEXt chunk claims 2 GB, for which libpng asked
+// for 2 GB (not committed, so the resident set never showed it).
+TEST(QiImageFilesCost, ChunksClaimingMoreThanTheFileHoldsAreNotAllocated)
+{
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    std::vector<uint8_t> ihdr(13, 0);
+    putBe32(ihdr.data(), 3);
+    putBe32(ihdr.data() + 4, 2);
+    ihdr[8] = 8; // depth
+    ihdr[9] = 2; // RGB
+    chunk(png, "IHDR", ihdr);
+    for (const char *type : {"tEXt", "zTXt", "iCCP", "prVt"}) {
+        std::vector<uint8_t> file = png;
+        // The header of a huge chunk, then a little of its data.
+        uint8_t head[8];
+        putBe32(head, 0x7D000000u);
+        std::memcpy(head + 4, type, 4);
+        file.insert(file.end(), head, head + 8);
+        file.insert(file.end(), 100, 'x');
+        const Cost c = measure([&] { return loadImageFromMemory(file.data(), file.size(), 10, nullptr); });
+        ASSERT_TRUE(c.ran) << type;
+        EXPECT_FALSE(c.decoded) << type;
+        EXPECT_LT(c.mappedMiB, 256.0) << type << ": address space asked for";
+        EXPECT_LT(c.cpuSeconds, kSecondsAllowed) << type;
+    }
 }

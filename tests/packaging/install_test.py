@@ -142,6 +142,8 @@ def main():
                   os.access(real, os.X_OK), f"/usr/bin/{p} leads to /usr/lib/orvane/bin/{p}")
         data = os.path.join(root, "usr/lib/orvane/bin/ovdata")
         check(os.path.realpath(data) == os.path.join(root, "usr/share/orvane"), "ovdata beside the programs")
+        for f in ("index.html", "orvane.css", "orvane.js"):
+            check(os.path.isfile(os.path.join(root, "usr/share/orvane/web", f)), f"the web page's {f} is installed")
         for tool, files in (("desktop-file-validate", ["usr/share/applications/orvane.desktop",
                                                        "etc/xdg/autostart/orvane-tray.desktop"]),):
             if shutil.which(tool):
@@ -239,7 +241,7 @@ def main():
               "orvane-ctl version from the scratch root")
         r = run(ctl + ["set", "VideoFormat=720p 59.94", "--json"], env=env)
         answer = json.loads(r.stdout) if r.returncode == 0 else {}
-        check(answer.get("taken") is True, "orvane-ctl set waited for the request " + r.stderr.strip())
+        check(answer.get("shown") is True, "orvane-ctl set waited for the request to be on the output " + r.stderr.strip())
         shown = wait_for(lambda: (lambda c: c if c and c["width"] == 1280 else None)(capture(capdir)), 15)
         check(shown is not None and shown["videoFormat"] == "720p 59.94", "the board outputs 720p 59.94")
         with open(os.path.join(work, "gen.log")) as f:

@@ -10,9 +10,19 @@
 #include <string>
 #include <sys/socket.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace remotetest {
+
+// CPU seconds of the calling thread: a loaded machine stretches wall time,
+// not the work a read does, so time bounds on parsing use this.
+inline double threadSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
 
 // A blocking TCP connection to 127.0.0.1:port, or -1.
 inline int connectTo(int port)

@@ -294,7 +294,7 @@ TEST(RemoteLimits, ParsingTimeIsLinearInTheBody)
         auto t0 = Clock::now();
         std::string r = post(port, callBody("Shape", "<param>" + c.param + "</param>"));
         double took = since(t0);
-        ASSERT_LT(took, 1.5 * kSlow) << c.what << ": " << c.param.size() << " bytes took " << took << " s";
+        ASSERT_LT(took, 3.0 * kSlow) << c.what << ": " << c.param.size() << " bytes took " << took << " s";
         XmlRpcValue v = valueOf(r);
         ASSERT_EQ(v.getType(), XmlRpcValue::TypeArray) << c.what << ": " << r.substr(0, 300);
         EXPECT_EQ(v[0], XmlRpcValue(c.type)) << c.what;
@@ -509,7 +509,7 @@ TEST(RemoteLimits, UnreadResponsesAreBoundedAndDropped)
     EXPECT_LT(since(t0), 8.0 * kSlow);
     for (int fd : stalled) {
         bool closed = false;
-        std::string got = readResponse(fd, &closed, 5000);
+        std::string got = readResponse(fd, &closed, 20000);
         EXPECT_TRUE(closed);
         EXPECT_LT(got.size(), 6'000'000u) << "dropped before the whole answer was sent";
         close(fd);

@@ -1,10 +1,15 @@
 #include "RnServiceRequestor.h"
 #include "RnServiceResponder.h"
 
+#include "QiLog.h"
+#include "QiOutput.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <netinet/in.h>
 #include <poll.h>
@@ -175,4 +180,50 @@ TEST(RnService, ReceivedNamesWithoutATerminatorStayBounded)
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(strlen(got[0].record.hostName), 24u);
     EXPECT_EQ(got[0].record.port, 9022);
+}
+
+// A flood on the discovery port once put one log line per datagram in the
+// log. Each datagram is still answered; past a few a second the lines are
+// counted and said once a second.
+TEST(RnService, AFloodIsAnsweredButNotLoggedLineByLine)
+{
+    std::string lines;
+    class Capture : public QiOutput {
+    public:
+        explicit Capture(std::string &to) : m_to(to) {}
+        bool write(const char *b, size_t n) override
+        {
+            m_to.append(b, n);
+            return true;
+        }
+
+    private:
+        std::string &m_to;
+    };
+    auto old = swapLogOutput(std::make_unique<Capture>(lines));
+    Udp asker;
+    RnServiceResponder responder(0, asker.port, 9022);
+    responder.addService();
+    ASSERT_TRUE(responder.start());
+
+    int answers = 0;
+    const int kFlood = 3000;
+    for (int i = 0; i < kFlood; ++i) {
+        asker.sendTo(responder.port(), "flood", i % 7);
+        // Take the answers as they come, so none is lost to a full buffer.
+        while (!asker.receive(i % 50 == 49 ? 20 : 0).empty())
+            ++answers;
+    }
+    while (!asker.receive(300).empty())
+        ++answers;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    responder.stop();
+    swapLogOutput(std::move(old));
+
+    EXPECT_GT(answers, kFlood * 9 / 10) << "answered, bar what loopback dropped";
+    size_t perDatagram = 0;
+    for (size_t at = 0; (at = lines.find("[127.0.0.1] ", at)) != std::string::npos; ++at)
+        ++perDatagram;
+    EXPECT_LT(perDatagram, 200u) << "lines for " << kFlood << " datagrams";
+    EXPECT_NE(lines.find("more datagrams answered, not logged"), std::string::npos) << lines.substr(0, 2000);
 }

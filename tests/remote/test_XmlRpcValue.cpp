@@ -1,3 +1,4 @@
+#include "RemoteTestUtil.h"
 #include "XmlRpcUtil.h"
 #include "XmlRpcValue.h"
 
@@ -490,21 +491,12 @@ constexpr double kSlow = 4.0; // time bounds stretch under the sanitizers
 constexpr double kSlow = 1.0;
 #endif
 
-// CPU seconds of this thread: a loaded machine stretches wall time, not the
-// work the read does.
-double threadSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
 double secondsToRead(const std::string &xml, XmlRpcValue &v, size_t &offset)
 {
-    const double t0 = threadSeconds();
+    const double t0 = remotetest::threadSeconds();
     offset = 0;
     v = XmlRpcValue(xml, &offset);
-    return threadSeconds() - t0;
+    return remotetest::threadSeconds() - t0;
 }
 
 std::string repeat(const std::string &s, size_t times)

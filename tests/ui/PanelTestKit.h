@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -107,6 +108,14 @@ public:
     int32_t whiteLevel() override { return white; }
     int32_t bitDepth() override { return bits; }
     std::string target() const override { return "recorder"; }
+    // Unset: like a remote generator, the protocols cannot be known.
+    std::optional<std::vector<std::string>> protocols;
+    bool activeProtocols(std::vector<std::string> &out) const override
+    {
+        if (protocols)
+            out = *protocols;
+        return protocols.has_value();
+    }
 };
 
 // The real engine with the built-in patterns on the simulated Kona board

@@ -7,6 +7,8 @@
 #include "OvpPatterns.h"
 #include "OvpPerformance.h"
 #include "OvpWindowControl.h"
+#include "OvcPGenerator.h"
+#include "OvcProtocols.h"
 #include "PanelTestKit.h"
 
 #include <QAction>
@@ -82,6 +84,47 @@ TEST(OvPanelDialog, PageButtonsReplaceThePageShown)
     dlg.setController(std::make_unique<RecordingController>());
     EXPECT_TRUE(gen.isNull());
     EXPECT_EQ(dlg.page(), nullptr);
+}
+
+// The generator page says which calibration programs' protocols run; a
+// generator that cannot tell (remote) gets no such row.
+TEST(OvPanelDialog, GeneratorPageShowsTheProtocolsThatRun)
+{
+    app();
+    auto protocolsLabel = [](OvPanelDialog &dlg) -> QLabel * {
+        button(&dlg, "PbGenerator")->click();
+        return dlg.page()->findChild<QLabel *>(QStringLiteral("LbProtocols"));
+    };
+    OvPanelDialog dlg(nullptr, quietDiscovery());
+    auto rec = std::make_unique<RecordingController>();
+    RecordingController *r = rec.get();
+    dlg.setController(std::move(rec));
+    EXPECT_EQ(protocolsLabel(dlg), nullptr);
+    r->protocols = std::vector<std::string>{"Resolve: connecting to a:1 (connected)", "PGenerator: <b>x</b>"};
+    QLabel *shown = protocolsLabel(dlg);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->text(), QStringLiteral("Resolve: connecting to a:1 (connected)\nPGenerator: <b>x</b>"));
+    EXPECT_EQ(shown->textFormat(), Qt::PlainText);
+
+    SimEngine sim;
+    dlg.useLocalEngine(&sim.core);
+    ASSERT_EQ(OvcProtocols::instance(), nullptr);
+    shown = protocolsLabel(dlg);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->text(), QStringLiteral("none"));
+
+    OvcProtocolConfig config;
+    config.pgenerator = true;
+    config.pgeneratorPort = 0;
+    config.pgeneratorDiscoveryPort = 0;
+    OvcProtocols protocols(&sim.core, config);
+    protocols.start();
+    shown = protocolsLabel(dlg);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->text().toStdString(),
+              "PGenerator: listening on TCP " + std::to_string(protocols.pgenerator()->port()) +
+                  ", discovery on UDP " + std::to_string(protocols.pgenerator()->discoveryPort()));
+    protocols.stop();
 }
 
 TEST(OvPanelDialog, GeneratorPageEditsTheEnginesOutputOptions)
