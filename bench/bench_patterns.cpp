@@ -415,6 +415,23 @@ void registerPatterns()
     }
     for (const BenchRequest &q : kRequests)
         all.emplace_back(q.pattern, q.options);
+    // Every alias the engine starts with (the patterns' own and the shipped
+    // images), so none is left out when one is added.
+    {
+        Quiet quiet;
+        DrawOnlyRaster raster(1920, 1080);
+        OvCore core;
+        core.start(&raster, dataFolder().c_str(), ovBuiltinRenderers());
+        QiParams listed;
+        core.listPatterns(listed);
+        core.shutdown();
+        for (const auto &kv : listed) {
+            bool alias = kv.second.rfind("Alias/", 0) == 0;
+            bool known = std::any_of(all.begin(), all.end(), [&](const auto &e) { return e.first == kv.first; });
+            if (alias && !known)
+                all.emplace_back(kv.first, "");
+        }
+    }
     for (const auto &[pattern, options] : all) {
         std::string label = "BM_Pattern/" + pattern + (options.empty() ? "" : "[" + options + "]");
         benchmark::RegisterBenchmark(label.c_str(), patternRender, pattern, options)
