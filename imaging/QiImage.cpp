@@ -1,6 +1,8 @@
 #include "QiImage.h"
 
 #include "QiColor.h"
+#include "QiFrameMemory.h"
+#include "QiRowStore.h"
 #include "QiLog.h"
 #include "QiSinusoid.h"
 #include "QiTargetClones.h"
@@ -28,19 +30,22 @@ uint64_t *QiImage::allocatePixels(int32_t width, int32_t height)
               static_cast<int>(static_cast<int64_t>(width) * height * 8));
         return nullptr;
     }
-    size_t count = static_cast<size_t>(bytes / 8);
-    uint64_t *p = new (std::nothrow) uint64_t[count ? count : 1];
+    // Zero-filled, and a frame-sized picture in huge pages.
+    auto *p = static_cast<uint64_t *>(qiAllocFrameMemory(static_cast<size_t>(bytes)));
     if (!p)
         qiLog(2, "Couldn't allocate %d bytes for m_data\n", static_cast<int>(bytes));
     return p;
+}
+
+void QiImage::freePixels(uint64_t *data, int32_t width, int32_t height)
+{
+    qiFreeFrameMemory(data, static_cast<size_t>(width) * static_cast<size_t>(height) * sizeof(uint64_t));
 }
 
 QiImage::QiImage(int32_t width, int32_t height, int32_t bits)
     : m_bits(bits), m_width(width), m_height(height)
 {
     m_data = allocatePixels(width, height);
-    if (m_data)
-        std::memset(m_data, 0, static_cast<size_t>(width) * static_cast<size_t>(height) * sizeof(uint64_t));
 }
 
 QiImage::QiImage(int32_t width, int32_t height, int32_t bits, Unfilled)
@@ -49,7 +54,7 @@ QiImage::QiImage(int32_t width, int32_t height, int32_t bits, Unfilled)
     m_data = allocatePixels(width, height);
 }
 
-QiImage::~QiImage() { delete[] m_data; }
+QiImage::~QiImage() { freePixels(m_data, m_width, m_height); }
 
 bool QiImage::resize(int32_t width, int32_t height)
 {
@@ -59,11 +64,10 @@ bool QiImage::resize(int32_t width, int32_t height)
     size_t oldCount = m_data ? static_cast<size_t>(m_width) * static_cast<size_t>(m_height) : 0;
     size_t newCount = static_cast<size_t>(width) * static_cast<size_t>(height);
     size_t keep = std::min(oldCount, newCount);
+    // The rest of the fresh array is zero already.
     if (keep)
         std::memcpy(fresh, m_data, keep * sizeof(uint64_t));
-    if (newCount > keep)
-        std::memset(fresh + keep, 0, (newCount - keep) * sizeof(uint64_t));
-    delete[] m_data;
+    freePixels(m_data, m_width, m_height);
     m_data = fresh;
     m_width = width;
     m_height = height;
@@ -88,15 +92,12 @@ void QiImage::fill(uint64_t word)
     if (!m_data)
         return;
     const size_t count = static_cast<size_t>(m_width) * static_cast<size_t>(m_height);
-    // A frame-sized fill is bound by store bandwidth, which one core does
-    // not saturate; small images stay on the caller's thread.
-    if (count < (size_t{1} << 20) || m_height < 2) {
+    // A frame-sized fill streams past the cache: one core then keeps up
+    // with memory, and a second one would only wait for it.
+    if (count * sizeof(uint64_t) < kQiStreamBytes)
         std::fill_n(m_data, count, word);
-        return;
-    }
-    QiWorkerPool::shared().run(m_height, 16, [&](int32_t begin, int32_t end) {
-        std::fill(row(begin), row(begin) + static_cast<size_t>(end - begin) * static_cast<size_t>(m_width), word);
-    });
+    else
+        qiStreamFill(m_data, count, word);
 }
 
 // The primitives below clip once and write the pixel array directly rather
@@ -162,8 +163,18 @@ bool QiImage::fillRect(uint64_t word, int32_t x, int32_t y, int32_t w, int32_t h
     int64_t x0, x1, y0, y1;
     if (!m_data || !clipSpan(x, ww, m_width, x0, x1) || !clipSpan(y, hh, m_height, y0, y1))
         return true;
-    for (int64_t j = y0; j < y1; ++j)
-        std::fill(row(static_cast<int32_t>(j)) + x0, row(static_cast<int32_t>(j)) + x1, word);
+    const size_t columns = static_cast<size_t>(x1 - x0);
+    const int32_t rows = static_cast<int32_t>(y1 - y0);
+    if (columns * static_cast<size_t>(rows) * sizeof(uint64_t) < kQiStreamBytes) {
+        for (int64_t j = y0; j < y1; ++j)
+            std::fill(row(static_cast<int32_t>(j)) + x0, row(static_cast<int32_t>(j)) + x1, word);
+        return true;
+    }
+    // A large area (a bar of a frame) streams: ordinary stores into narrow
+    // strips of long rows would read every line in first.
+    for (int32_t j = 0; j < rows; ++j)
+        qiStreamFill(row(static_cast<int32_t>(y0) + j) + x0, columns, word, false);
+    qiStreamFence();
     return true;
 }
 

@@ -10,9 +10,9 @@ class QiRaster;
 class QiImage {
 public:
     QiImage(int32_t width, int32_t height, int32_t bits);
-    // Pixels left unwritten, for decoders that write every pixel they keep:
-    // the pages of a large picture are then committed only as its rows
-    // arrive, not for rows a short file never delivers.
+    // For decoders that write every pixel they keep. (Every picture now
+    // starts as zero pages, so the pages of a large one are committed only
+    // as its rows arrive, not for rows a short file never delivers.)
     struct Unfilled {};
     QiImage(int32_t width, int32_t height, int32_t bits, Unfilled);
     virtual ~QiImage();
@@ -91,9 +91,10 @@ public:
     QiImage &operator=(const QiImage &) = delete;
 
 protected:
-    // Allocates width*height words; null (and the log line) when the size
-    // overflows or the allocation fails.
+    // Allocates width*height zeroed words; null (and the log line) when the
+    // size overflows or the allocation fails. freePixels gives them back.
     static uint64_t *allocatePixels(int32_t width, int32_t height);
+    static void freePixels(uint64_t *data, int32_t width, int32_t height);
 
     uint64_t *m_data = nullptr;
     int32_t m_bits;

@@ -2,6 +2,7 @@
 
 #include "QiImage.h"
 #include "QiLog.h"
+#include "QiRowStore.h"
 #include "QiTargetClones.h"
 #include "QiWorkerPool.h"
 #include "QiYccSimd.h"
@@ -552,13 +553,33 @@ bool prepare(const char *who, const QiImage *image, uint8_t *buffer, size_t natu
     return true;
 }
 
-// Rows of a frame, on the shared pool when asked and worth it.
+// Rows of a frame, on the shared pool when asked and worth it. A row's
+// output depends on its pixels alone, so a row equal to the one above it in
+// the same slice (the bands, bars and flat areas of a pattern) takes a copy
+// of that row's outBytes instead of being encoded again: comparing costs
+// one read of the row, which the encoder would have made anyway.
 template <class F>
-void forRows(bool threaded, int32_t width, int32_t height, F body)
+void forRows(bool threaded, const QiImage *img, uint8_t *buffer, size_t rowBytes, size_t outBytes, F body)
 {
+    const int32_t width = img->width(), height = img->height();
+    const size_t inBytes = static_cast<size_t>(width) * sizeof(uint64_t);
+    // The copies of a frame-sized output stream past the cache (the source
+    // row is in it).
+    const bool stream = outBytes * static_cast<size_t>(height) >= kQiStreamBytes;
     std::function<void(int32_t, int32_t)> fn = [&](int32_t begin, int32_t end) {
-        for (int32_t y = begin; y < end; ++y)
-            body(y);
+        for (int32_t y = begin; y < end; ++y) {
+            uint8_t *out = buffer + static_cast<size_t>(y) * rowBytes;
+            if (y > begin && std::memcmp(img->row(y), img->row(y - 1), inBytes) == 0) {
+                if (stream)
+                    qiStreamCopyBytes(out, out - rowBytes, outBytes, false);
+                else
+                    std::memcpy(out, out - rowBytes, outBytes);
+            } else {
+                body(y);
+            }
+        }
+        if (stream)
+            qiStreamFence();
     };
     // Small frames are not worth waking the workers.
     const int64_t pixels = static_cast<int64_t>(width) * height;
@@ -587,7 +608,7 @@ bool QiImageCoder::encodeRgb32(uint8_t *buffer, int pR, int pG, int pB, int pA, 
         f.clear[i] = ~(0xFFu << f.shift[i]);
     }
     const int32_t w = img->width();
-    forRows(m_threaded, w, img->height(), [&](int32_t y) {
+    forRows(m_threaded, img, buffer, rowBytes, 4 * static_cast<size_t>(w), [&](int32_t y) {
         RowScratch &sc = rowScratch();
         uint32_t *c = scratch(sc.comps, 3 * static_cast<size_t>(w));
         unpackRow(img->row(y), w, u, 8, scratch(sc.narrow, static_cast<size_t>(w)), c, c + w, c + 2 * w);
@@ -606,7 +627,7 @@ bool QiImageCoder::encodeRgb24(uint8_t *buffer, int iR, int iG, int iB, size_t r
     const Unpack u = makeUnpack(img->bits(), m_flags, konst, 8);
     const int at[3] = {std::clamp(iR, 0, 2), std::clamp(iG, 0, 2), std::clamp(iB, 0, 2)};
     const int32_t w = img->width();
-    forRows(m_threaded, w, img->height(), [&](int32_t y) {
+    forRows(m_threaded, img, buffer, rowBytes, 3 * static_cast<size_t>(w), [&](int32_t y) {
         RowScratch &sc = rowScratch();
         uint32_t *c = scratch(sc.comps, 3 * static_cast<size_t>(w));
         unpackRow(img->row(y), w, u, 8, scratch(sc.narrow, static_cast<size_t>(w)), c, c + w, c + 2 * w);
@@ -626,7 +647,7 @@ bool QiImageCoder::encodeRgb10(uint8_t *buffer, int redField, int blueField, boo
     const uint32_t fr = static_cast<uint32_t>(10 * std::clamp(redField, 0, 2));
     const uint32_t fb = static_cast<uint32_t>(10 * std::clamp(blueField, 0, 2));
     const int32_t w = img->width();
-    forRows(m_threaded, w, img->height(), [&](int32_t y) {
+    forRows(m_threaded, img, buffer, rowBytes, 4 * static_cast<size_t>(w), [&](int32_t y) {
         RowScratch &sc = rowScratch();
         uint32_t *c = scratch(sc.comps, 3 * static_cast<size_t>(w));
         unpackRow(img->row(y), w, u, 10, scratch(sc.narrow, static_cast<size_t>(w)), c, c + w, c + 2 * w);
@@ -644,7 +665,8 @@ namespace {
 // pack(y, row values, done).
 template <class Kernel, class Pairs, class Pack>
 void encodeYcc(const QiImage *img, uint8_t flags, const int32_t konst[3], bool threaded, const YccForm &f,
-               int32_t (*blockPixels)(), Kernel kernel, Pairs pairsFrom, Pack pack)
+               uint8_t *buffer, size_t rowBytes, size_t outBytes, int32_t (*blockPixels)(), Kernel kernel,
+               Pairs pairsFrom, Pack pack)
 {
     Unpack u = makeUnpack(img->bits(), flags, konst, f.tenBit ? 10 : 8);
     Unpack narrowed = u;
@@ -678,7 +700,7 @@ void encodeYcc(const QiImage *img, uint8_t flags, const int32_t konst[3], bool t
     const int32_t blocks = block > 0 ? w / block : 0;
     const int32_t done = blocks * block;
     const int32_t pairs = pairsFrom(done);
-    forRows(threaded, w, img->height(), [&](int32_t y) {
+    forRows(threaded, img, buffer, rowBytes, outBytes, [&](int32_t y) {
         const uint64_t *src = img->row(y);
         if (blocks > 0)
             kernel(src, blocks, simd, y);
@@ -718,7 +740,8 @@ bool QiImageCoder::encodeYCbCr8(uint8_t *buffer, const int order[4], int encodin
         qiYcc8Blocks(src, blocks, sf, order4, buffer + static_cast<size_t>(y) * rowBytes);
     };
     auto pairsFrom = [&](int32_t done) { return (w - done + 1) / 2; };
-    encodeYcc(img, m_flags, konst, m_threaded, f, qiYcc8BlockPixels, kernel, pairsFrom,
+    encodeYcc(img, m_flags, konst, m_threaded, f, buffer, rowBytes, 2 * static_cast<size_t>(w), qiYcc8BlockPixels,
+              kernel, pairsFrom,
               [&](int32_t y, const YccRow &r, int32_t done) {
         const int32_t *V[4] = {r.y0, r.cb, r.y1, r.cr};
         const int32_t *a = V[o1], *b = V[o0], *c = V[o3], *d = V[o2];
@@ -752,7 +775,8 @@ bool QiImageCoder::encodeV210(uint8_t *buffer, bool exact, int encoding, size_t 
     };
     // Blocks are four whole groups, so the rest starts on a group.
     auto pairsFrom = [&](int32_t done) { return 3 * (groups - done / 6); };
-    encodeYcc(img, m_flags, konst, m_threaded, f, qiV210BlockPixels, kernel, pairsFrom,
+    encodeYcc(img, m_flags, konst, m_threaded, f, buffer, rowBytes, 16 * static_cast<size_t>(groups),
+              qiV210BlockPixels, kernel, pairsFrom,
               [&](int32_t y, const YccRow &r, int32_t done) {
         v210Pack(r.y0, r.cb, r.y1, r.cr, groups - done / 6, r.spare,
                  buffer + static_cast<size_t>(y) * rowBytes + 16 * static_cast<size_t>(done / 6));

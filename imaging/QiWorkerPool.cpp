@@ -2,6 +2,18 @@
 
 #include <algorithm>
 
+namespace {
+// The pool whose job this thread is working on: a body that asks the same
+// pool for a job of its own runs it inline instead of waiting on itself.
+thread_local const QiWorkerPool *t_working = nullptr;
+
+struct Working {
+    const QiWorkerPool *saved;
+    explicit Working(const QiWorkerPool *pool) : saved(t_working) { t_working = pool; }
+    ~Working() { t_working = saved; }
+};
+} // namespace
+
 QiWorkerPool::QiWorkerPool(unsigned threads)
 {
     if (threads == 0)
@@ -59,7 +71,10 @@ void QiWorkerPool::workerLoop()
             seen = m_generation;
             ++m_busy;
         }
-        work();
+        {
+            Working w(this);
+            work();
+        }
         {
             std::lock_guard<std::mutex> g(m_lock);
             --m_busy;
@@ -73,10 +88,11 @@ void QiWorkerPool::run(int32_t count, int32_t grain, const std::function<void(in
     if (count <= 0)
         return;
     grain = std::max(grain, 1);
-    if (m_workers.empty() || count <= grain) {
+    if (m_workers.empty() || count <= grain || t_working == this) {
         body(0, count);
         return;
     }
+    Working w(this);
     std::lock_guard<std::mutex> job(m_runLock);
     {
         std::lock_guard<std::mutex> g(m_lock);

@@ -153,7 +153,10 @@ bool BmdRaster::render(int32_t index, bool exact)
     size_t stride = static_cast<size_t>(m_output->rowBytes);
     if (static_cast<size_t>(rowBytesOf(pf->packing, m_width)) > stride)
         return false;
-    uint8_t *buffer = const_cast<uint8_t *>(stagingBuffer(index));
+    if (!stagingBuffer(index))
+        return false;
+    const size_t frame = stride * static_cast<size_t>(m_height);
+    uint8_t *buffer = m_staging.writable(static_cast<size_t>(index) * frame, frame);
     if (!buffer)
         return false;
     switch (pf->packing) {

@@ -4,6 +4,8 @@
 #include "KonaTables.h"
 #include "QiLog.h"
 
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -96,14 +98,23 @@ bool KonaRaster::resize(int32_t width, int32_t height)
 
 bool KonaRaster::setBufferCount(int32_t n)
 {
-    if (n < 1)
+    if (n < 1 || n == INT32_MAX)
         return false;
-    size_t bytes = qiFrameBytes(m_rowBytes, m_height, n);
+    // The buffers and the spare frame.
+    size_t bytes = qiFrameBytes(m_rowBytes, m_height, n + 1);
     if (bytes == 0 && m_rowBytes != 0 && m_height != 0)
         return false;
+    const bool kept = bytes == m_cardBuffers.size() && n == m_bufferCount && m_cardBuffers.data();
     if (!m_cardBuffers.prepare(bytes)) {
         qiLog(1, "KonaRaster::setBufferCount: couldn't allocate %zu bytes\n", bytes);
         return false;
+    }
+    // The same count at the same size keeps the buffers as they are.
+    if (!kept || m_frameOf.size() != static_cast<size_t>(n)) {
+        m_frameOf.resize(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i)
+            m_frameOf[static_cast<size_t>(i)] = i;
+        m_spareFrame = n;
     }
     m_bufferCount = n;
     m_currentBuffer = 0;
@@ -113,10 +124,13 @@ bool KonaRaster::setBufferCount(int32_t n)
 const uint8_t *KonaRaster::cardBuffer(int32_t index) const
 {
     size_t frame = static_cast<size_t>(m_rowBytes) * static_cast<size_t>(m_height);
-    if (index < 0 || index >= m_bufferCount || !m_cardBuffers.data() ||
-        (static_cast<size_t>(index) + 1) * frame > m_cardBuffers.size())
+    if (index < 0 || index >= m_bufferCount || static_cast<size_t>(index) >= m_frameOf.size() ||
+        !m_cardBuffers.data())
         return nullptr;
-    return m_cardBuffers.data() + static_cast<size_t>(index) * frame;
+    const size_t at = static_cast<size_t>(m_frameOf[static_cast<size_t>(index)]);
+    if ((at + 1) * frame > m_cardBuffers.size())
+        return nullptr;
+    return m_cardBuffers.data() + at * frame;
 }
 
 bool KonaRaster::render(int32_t index, bool exact)
@@ -128,27 +142,43 @@ bool KonaRaster::render(int32_t index, bool exact)
     // behind the card's back).
     if (packedRowBytes(pf, m_width) > m_rowBytes)
         return false;
-    uint8_t *buffer = const_cast<uint8_t *>(cardBuffer(index));
+    if (!cardBuffer(index))
+        return false;
+    // Packed into the spare frame; a board still reading the frame sent
+    // before is told first by the block.
+    const size_t frame = static_cast<size_t>(m_rowBytes) * static_cast<size_t>(m_height);
+    const int32_t target = m_spareFrame;
+    uint8_t *buffer = m_cardBuffers.writable(static_cast<size_t>(target) * frame, frame);
     if (!buffer)
         return false;
     size_t stride = m_rowBytes;
+    bool packed = false;
     switch (pf.packing) {
     case KonaPacking::rgb32:
-        return m_coder.encodeRgb32(buffer, pf.p[0], pf.p[1], pf.p[2], pf.p[3], stride);
+        packed = m_coder.encodeRgb32(buffer, pf.p[0], pf.p[1], pf.p[2], pf.p[3], stride);
+        break;
     case KonaPacking::rgb24:
-        return m_coder.encodeRgb24(buffer, pf.p[0], pf.p[1], pf.p[2], stride);
+        packed = m_coder.encodeRgb24(buffer, pf.p[0], pf.p[1], pf.p[2], stride);
+        break;
     case KonaPacking::rgb10Dpx:
-        return m_coder.encodeRgb10(buffer, 0, 2, true, stride);
+        packed = m_coder.encodeRgb10(buffer, 0, 2, true, stride);
+        break;
     case KonaPacking::yCbCr8: {
         const int order[4] = {pf.p[0], pf.p[1], pf.p[2], pf.p[3]};
-        return m_coder.encodeYCbCr8(buffer, order, m_colourEncoding, stride);
+        packed = m_coder.encodeYCbCr8(buffer, order, m_colourEncoding, stride);
+        break;
     }
     case KonaPacking::v210:
-        return m_coder.encodeV210(buffer, exact, m_colourEncoding, stride);
+        packed = m_coder.encodeV210(buffer, exact, m_colourEncoding, stride);
+        break;
     case KonaPacking::none:
-        return false;
+        break;
     }
-    return true;
+    if (packed) {
+        m_spareFrame = m_frameOf[static_cast<size_t>(index)];
+        m_frameOf[static_cast<size_t>(index)] = target;
+    }
+    return packed;
 }
 
 bool KonaRaster::outputBuffer(int32_t index)

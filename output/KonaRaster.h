@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class CNTV2Card;
 
@@ -10,6 +11,9 @@ class CNTV2Card;
 // panel: it adopts the video format and frame-buffer format the card is set
 // to, and changes them only when the generator asks. Frames are packed in
 // host memory and copied by DMA into the frame channels 1 and 2 show.
+// Host memory holds one frame more than the buffers: a buffer is packed
+// into the spare frame, and the frame it had becomes the spare, so what was
+// last sent to the card is not written over by the next frame packed.
 class KonaRaster : public QiRaster {
 public:
     KonaRaster();
@@ -59,6 +63,8 @@ private:
 
     std::unique_ptr<CNTV2Card> m_card;
     QiFrameBlock m_cardBuffers;
+    std::vector<int32_t> m_frameOf; // host frame of each output buffer
+    int32_t m_spareFrame = 0;
     int32_t m_formatIndex = 0;
     uint32_t m_rowBytes = 0;
     int32_t m_konaPixelFormat = 8;

@@ -1,47 +1,5 @@
 #include "QiRaster.h"
 
-#include <cstring>
-#include <limits>
-#include <new>
-
-namespace {
-// Largest block of output buffers one raster holds (an animation of many
-// 4K frames); beyond it setBufferCount refuses instead of exhausting memory.
-constexpr size_t kMaxFrameBytes = size_t{2} << 30;
-}
-
-bool QiFrameBlock::prepare(size_t bytes)
-{
-    if (bytes == m_size && (m_data || bytes == 0))
-        return true;
-    release();
-    if (bytes == 0)
-        return true;
-    // Value-initialised: a zero-filled block.
-    m_data.reset(new (std::nothrow) uint8_t[bytes]());
-    if (!m_data)
-        return false;
-    m_size = bytes;
-    return true;
-}
-
-void QiFrameBlock::release()
-{
-    m_data.reset();
-    m_size = 0;
-}
-
-size_t qiFrameBytes(size_t rowBytes, int32_t height, int32_t count)
-{
-    if (height < 0 || count < 0)
-        return 0;
-    size_t frame = 0, total = 0;
-    if (__builtin_mul_overflow(rowBytes, static_cast<size_t>(height), &frame) ||
-        __builtin_mul_overflow(frame, static_cast<size_t>(count), &total) || total > kMaxFrameBytes)
-        return 0;
-    return total;
-}
-
 QiRaster::QiRaster() : QiImage(1280, 720, 10), m_coder(this) {}
 
 QiRaster::~QiRaster() = default;

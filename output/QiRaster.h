@@ -1,4 +1,5 @@
 #pragma once
+#include "QiFrameBlock.h"
 #include "QiImage.h"
 #include "QiImageCoder.h"
 #include "QiRasterInterface.h"
@@ -18,27 +19,6 @@ enum QiPixelFormat : int32_t {
     kPixYCbCr10 = 5,    // YCbCr 4:2:2 10 bits, v210
     kPixYCbCr444_8 = 7, // what "YCC444_24" asks for; no encoder
 };
-
-// Frame-sized device memory that is allocated once and reused: preparing
-// the same byte count again keeps the block (and its contents). A fresh
-// block is zero-filled, so copying a buffer nobody packed stays defined.
-class QiFrameBlock {
-public:
-    // False (and an empty block) when the allocation fails.
-    bool prepare(size_t bytes);
-    void release();
-    uint8_t *data() { return m_data.get(); }
-    const uint8_t *data() const { return m_data.get(); }
-    size_t size() const { return m_size; }
-
-private:
-    std::unique_ptr<uint8_t[]> m_data;
-    size_t m_size = 0;
-};
-
-// Byte count of count frames of rowBytes x height; 0 when it overflows or
-// exceeds what one raster may hold.
-size_t qiFrameBytes(size_t rowBytes, int32_t height, int32_t count);
 
 // The frame buffer joined to an output device. All operations run on the
 // render thread except construction, initialisation and destruction.

@@ -132,22 +132,28 @@ std::string simFrameJson(const SimFrame &frame)
     return out + numbers + signalJson(frame.signal) + "}";
 }
 
-bool writeSimCapture(const std::string &folder, const char *board, const SimFrame &frame, std::string *error)
+bool writeSimCapture(const std::string &folder, const char *board, const SimFrame &frame, const uint8_t *bytes,
+                     size_t size, std::string *error)
 {
     std::string base = folder + "/" + board + "-out";
     // The raw frame first: a reader that sees the new description finds
     // the bytes it describes.
-    if (!writeReplacing(base + ".raw", frame.bytes.data(), frame.bytes.size(), error))
+    if (!writeReplacing(base + ".raw", bytes, size, error))
         return false;
     std::string json = simFrameJson(frame) + "\n";
     return writeReplacing(base + ".json", json.data(), json.size(), error);
 }
 
+bool writeSimCapture(const std::string &folder, const char *board, const SimFrame &frame, std::string *error)
+{
+    return writeSimCapture(folder, board, frame, frame.bytes.data(), frame.bytes.size(), error);
+}
+
 bool writeSimCaptureLogged(const std::string &folder, const char *board, const SimFrame &frame,
-                           std::string &lastError)
+                           const uint8_t *bytes, size_t size, std::string &lastError)
 {
     std::string error;
-    if (writeSimCapture(folder, board, frame, &error)) {
+    if (writeSimCapture(folder, board, frame, bytes, size, &error)) {
         lastError.clear();
         return true;
     }
@@ -157,6 +163,12 @@ bool writeSimCaptureLogged(const std::string &folder, const char *board, const S
               static_cast<unsigned long long>(frame.sequence), error.c_str());
     lastError = error;
     return false;
+}
+
+bool writeSimCaptureLogged(const std::string &folder, const char *board, const SimFrame &frame,
+                           std::string &lastError)
+{
+    return writeSimCaptureLogged(folder, board, frame, frame.bytes.data(), frame.bytes.size(), lastError);
 }
 
 std::string simCaptureFolderFromEnvironment()

@@ -1,6 +1,7 @@
 #pragma once
 #include "QiSignal.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -50,6 +51,9 @@ std::string simFrameJson(const SimFrame &frame);
 // which file and why.
 bool writeSimCapture(const std::string &folder, const char *board, const SimFrame &frame,
                      std::string *error = nullptr);
+// The same with the frame's bytes given apart (frame.bytes is not used).
+bool writeSimCapture(const std::string &folder, const char *board, const SimFrame &frame, const uint8_t *bytes,
+                     size_t size, std::string *error = nullptr);
 
 // writeSimCapture for a board that writes after every frame: a failure (the
 // folder missing, the disk full) is logged once at level 1, and again only
@@ -57,6 +61,8 @@ bool writeSimCapture(const std::string &folder, const char *board, const SimFram
 // record of the failure last logged.
 bool writeSimCaptureLogged(const std::string &folder, const char *board, const SimFrame &frame,
                            std::string &lastError);
+bool writeSimCaptureLogged(const std::string &folder, const char *board, const SimFrame &frame,
+                           const uint8_t *bytes, size_t size, std::string &lastError);
 
 // The ORVANE_SIM_CAPTURE folder, or "" when unset.
 std::string simCaptureFolderFromEnvironment();

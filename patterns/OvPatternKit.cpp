@@ -2,6 +2,7 @@
 
 #include "OvCore.h"
 #include "QiRaster.h"
+#include "QiRowStore.h"
 #include "QiWorkerPool.h"
 
 #include <algorithm>
@@ -41,17 +42,20 @@ void ovFillRows(QiRaster &r, const uint64_t *row, int32_t x, int32_t w, int32_t 
     if (x0 >= x1 || y0 >= y1)
         return;
     const uint64_t *src = row + (x0 - x);
-    const size_t bytes = static_cast<size_t>(x1 - x0) * sizeof(uint64_t);
-    auto copy = [&](int32_t begin, int32_t end) {
-        for (int32_t j = begin; j < end; ++j)
-            std::memcpy(r.row(static_cast<int32_t>(y0) + j) + x0, src, bytes);
-    };
+    const size_t words = static_cast<size_t>(x1 - x0);
     const int32_t rows = static_cast<int32_t>(y1 - y0);
-    // Store bandwidth, which one core does not saturate on a frame-sized copy.
-    if (static_cast<size_t>(rows) * bytes < (size_t{8} << 20))
-        copy(0, rows);
-    else
-        QiWorkerPool::shared().run(rows, 16, copy);
+    // A frame-sized copy streams past the cache, which keeps one core up
+    // with memory.
+    const bool large = static_cast<size_t>(rows) * words * sizeof(uint64_t) >= kQiStreamBytes;
+    for (int32_t j = 0; j < rows; ++j) {
+        uint64_t *dst = r.row(static_cast<int32_t>(y0) + j) + x0;
+        if (large)
+            qiStreamCopy(dst, src, words, false);
+        else
+            std::memcpy(dst, src, words * sizeof(uint64_t));
+    }
+    if (large)
+        qiStreamFence();
 }
 
 void ovCopyRows(QiRaster &r, int32_t y, int32_t h, const std::function<const uint64_t *(int32_t)> &source)
@@ -61,19 +65,21 @@ void ovCopyRows(QiRaster &r, int32_t y, int32_t h, const std::function<const uin
     const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(int64_t{y} + h, r.height());
     if (y0 >= y1)
         return;
-    const size_t bytes = static_cast<size_t>(r.width()) * sizeof(uint64_t);
-    auto copy = [&](int32_t begin, int32_t end) {
-        for (int32_t j = begin; j < end; ++j) {
-            const int32_t row = static_cast<int32_t>(y0) + j;
-            if (const uint64_t *src = source(row))
-                std::memcpy(r.row(row), src, bytes);
-        }
-    };
+    const size_t words = static_cast<size_t>(r.width());
     const int32_t rows = static_cast<int32_t>(y1 - y0);
-    if (static_cast<size_t>(rows) * bytes < (size_t{8} << 20))
-        copy(0, rows);
-    else
-        QiWorkerPool::shared().run(rows, 16, copy);
+    const bool large = static_cast<size_t>(rows) * words * sizeof(uint64_t) >= kQiStreamBytes;
+    // As ovFillRows: one core streaming keeps up with memory.
+    for (int32_t j = 0; j < rows; ++j) {
+        const int32_t row = static_cast<int32_t>(y0) + j;
+        if (const uint64_t *src = source(row)) {
+            if (large)
+                qiStreamCopy(r.row(row), src, words, false);
+            else
+                std::memcpy(r.row(row), src, words * sizeof(uint64_t));
+        }
+    }
+    if (large)
+        qiStreamFence();
 }
 
 void ovOutline(QiRaster &r, uint64_t word, int32_t x0, int32_t y0, int32_t x1, int32_t y1)
@@ -105,7 +111,7 @@ void ovForEachRow(QiRaster &r, int32_t y0, int32_t y1, const std::function<void(
             fill(y0 + j, r.row(y0 + j));
     };
     const int32_t rows = y1 - y0;
-    // As ovFillRows: one core does not saturate the stores of a large area.
+    // Rows that are computed pixel by pixel: a large area is worth both cores.
     if (static_cast<size_t>(rows) * static_cast<size_t>(r.width()) * sizeof(uint64_t) < (size_t{8} << 20))
         body(0, rows);
     else
@@ -193,15 +199,24 @@ void ovPaintRects(QiRaster &r, const std::vector<OvRect> &rects)
     }
 
     const uint64_t *base = scratch.data();
-    ovForEachRow(r, runs.front().y0, runs.back().y1, [&](int32_t y, uint64_t *out) {
-        auto it = std::upper_bound(runs.begin(), runs.end(), y, [](int32_t v, const RowRun &run) { return v < run.y0; });
-        const RowRun &run = *(it - 1);
-        if (y >= run.y1)
-            return;
+    // Frame-sized paints stream past the cache, as ovFillRows does.
+    const bool large = static_cast<size_t>(runs.back().y1 - runs.front().y0) * static_cast<size_t>(width) *
+                           sizeof(uint64_t) >= kQiStreamBytes;
+    for (const RowRun &run : runs) {
         const uint64_t *src = base + run.row;
-        for (const auto &s : run.spans)
-            std::memcpy(out + s.first, src + s.first, static_cast<size_t>(s.second - s.first) * sizeof(uint64_t));
-    });
+        for (int32_t y = run.y0; y < run.y1; ++y) {
+            uint64_t *out = r.row(y);
+            for (const auto &s : run.spans) {
+                const size_t n = static_cast<size_t>(s.second - s.first);
+                if (large)
+                    qiStreamCopy(out + s.first, src + s.first, n, false);
+                else
+                    std::memcpy(out + s.first, src + s.first, n * sizeof(uint64_t));
+            }
+        }
+    }
+    if (large)
+        qiStreamFence();
 }
 
 void ovDrawLabel(OvCore *engine, QiRaster &r, const char *text, uint64_t colour, int32_t x, int32_t y)

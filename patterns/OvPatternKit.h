@@ -66,16 +66,15 @@ inline OvSpan ovSplit(int32_t total, int64_t i, int64_t n)
 
 // Copies one prepared run of pixels (row[0] lands at column x) into rows
 // y .. y+h-1, cut to the frame. For patterns whose rows repeat (ramps,
-// stripes): the run is computed once and the copies spread over the
-// worker pool when the area is large. row must not lie in the rows written.
+// stripes): the run is computed once and copied, streamed past the cache
+// when the area is large. row must not lie in the rows written.
 void ovFillRows(QiRaster &r, const uint64_t *row, int32_t x, int32_t w, int32_t y, int32_t h);
 
 // Row y of rows y .. y+h-1 (cut to the frame) becomes a copy of the
 // full-width run source(y); a null run leaves the row as it is. For
 // patterns whose rows take one of a few prepared runs (gratings, patch
-// rows, nested bands). source is called from the worker pool's threads
-// when the area is large, so it must only read; the runs must not lie in
-// the frame.
+// rows, nested bands). source must only read; the runs must not lie in the
+// frame.
 void ovCopyRows(QiRaster &r, int32_t y, int32_t h, const std::function<const uint64_t *(int32_t)> &source);
 
 // The closed one-pixel rectangle through (x0, y0) and (x1, y1), corners in
@@ -134,8 +133,8 @@ struct OvRect {
 // Paints the rectangles in order, giving exactly the pixels successive
 // fillRect calls give (cut to the frame, pixels no rectangle covers kept).
 // Each run of rows that the same rectangles cross is composed once and
-// copied in whole rows over the worker pool, so a frame costs one pass of
-// stores however the rectangles overlap. Meant for a few dozen rectangles.
+// copied in whole rows, so a frame costs one pass of stores however the
+// rectangles overlap. Meant for a few dozen rectangles.
 void ovPaintRects(QiRaster &r, const std::vector<OvRect> &rects);
 
 // A label in the engine's label font, its box centred on (x, y).

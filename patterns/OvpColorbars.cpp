@@ -5,6 +5,8 @@
 #include "QiOptInt.h"
 #include "QiRaster.h"
 
+#include <vector>
+
 namespace {
 
 const char *const kStyles[] = {"smpte", "fullfield", "splitfield", "3split", nullptr};
@@ -41,13 +43,14 @@ void computeColours(const QiRaster &r, int32_t brightness)
         g_chips[i] = chips[i];
 }
 
-// Bar i of seven across the width, drawn over rows y .. y+h-1; reversed puts
-// bar i where bar 6-i would be.
-void drawBars(QiRaster &r, const uint64_t *colours, int32_t y, int32_t h, bool reversed)
+// Bar i of seven across the width, over rows y .. y+h-1; reversed puts bar
+// i where bar 6-i would be.
+void addBars(std::vector<OvRect> &rects, int32_t width, const uint64_t *colours, int32_t y, int32_t h,
+             bool reversed)
 {
     for (int i = 0; i < 7; ++i) {
-        const OvSpan bar = ovSplit(r.width(), reversed ? 6 - i : i, 7);
-        r.fillRect(colours[i], bar.start, y, bar.length(), h);
+        const OvSpan bar = ovSplit(width, reversed ? 6 - i : i, 7);
+        rects.push_back({colours[i], bar.start, y, bar.length(), h});
     }
 }
 
@@ -74,33 +77,37 @@ bool OvpColorbars::render(OvCore *engine, QiRaster *raster, const QiParams &para
 
     QiRaster &r = *raster;
     const int32_t w = r.width(), h = r.height();
+    // Composed a row at a time and painted in one pass: seven narrow
+    // columns filled one after another would cross every row seven times.
+    std::vector<OvRect> rects;
     switch (style) {
     case FullField:
-        drawBars(r, g_bars, 0, h, false);
+        addBars(rects, w, g_bars, 0, h, false);
         break;
     case SplitField:
-        drawBars(r, g_bars, 0, h / 2, false);
-        drawBars(r, g_bars, h / 2, h - h / 2, true);
+        addBars(rects, w, g_bars, 0, h / 2, false);
+        addBars(rects, w, g_bars, h / 2, h - h / 2, true);
         break;
     case ThreeSplit:
-        drawBars(r, g_bars, 0, h / 3, false);
-        drawBars(r, g_bars, h / 3, (2 * h) / 3 - h / 3, true);
-        drawBars(r, g_bars, (2 * h) / 3, h - (2 * h) / 3, false);
+        addBars(rects, w, g_bars, 0, h / 3, false);
+        addBars(rects, w, g_bars, h / 3, (2 * h) / 3 - h / 3, true);
+        addBars(rects, w, g_bars, (2 * h) / 3, h - (2 * h) / 3, false);
         break;
     default: {
         const int32_t top = h * 6 / 10, y0 = (8 * h) / 10;
-        drawBars(r, g_bars, 0, top, false);
-        drawBars(r, g_castellations, top, y0 - top, false);
-        r.fillRect(g_chips[3], 0, y0, w, h - y0);
+        addBars(rects, w, g_bars, 0, top, false);
+        addBars(rects, w, g_castellations, top, y0 - top, false);
+        rects.push_back({g_chips[3], 0, y0, w, h - y0});
         for (int i = 0; i < 3; ++i) {
             const OvSpan chip = ovSplit(w, i, 6);
-            r.fillRect(g_chips[i], chip.start, y0, chip.length(), h - y0);
+            rects.push_back({g_chips[i], chip.start, y0, chip.length(), h - y0});
         }
-        r.fillRect(g_chips[4], (15 * w) / 21, y0, (16 * w) / 21 - (15 * w) / 21, h - y0);
-        r.fillRect(g_chips[5], (17 * w) / 21, y0, (18 * w) / 21 - (17 * w) / 21, h - y0);
+        rects.push_back({g_chips[4], (15 * w) / 21, y0, (16 * w) / 21 - (15 * w) / 21, h - y0});
+        rects.push_back({g_chips[5], (17 * w) / 21, y0, (18 * w) / 21 - (17 * w) / 21, h - y0});
         break;
     }
     }
+    ovPaintRects(r, rects);
 
     ovFinishFrame(engine, r, name());
     return true;

@@ -88,6 +88,8 @@ SimKonaBoard &SimKonaBoard::instance()
 
 SimKonaBoard::SimKonaBoard() { resetLocked(false); }
 
+SimKonaBoard::~SimKonaBoard() { QiFrameBlock::forget(this); }
+
 void SimKonaBoard::reset(bool present)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -284,7 +286,10 @@ void SimKonaBoard::clearCalls()
 std::vector<uint8_t> SimKonaBoard::frameMemory(uint32_t frame) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return frame < m_memory.size() ? m_memory[frame] : std::vector<uint8_t>{};
+    if (frame >= m_memory.size())
+        return {};
+    const FrameMemory &m = m_memory[frame];
+    return std::vector<uint8_t>(m.bytes(), m.bytes() + m.size());
 }
 
 bool SimKonaBoard::outputFrame(SimFrame &frame) const
@@ -299,7 +304,8 @@ bool SimKonaBoard::outputFrame(SimFrame &frame) const
     frame.videoFormat = m_output.videoFormat;
     frame.sequence = m_output.sequence;
     frame.signal = m_output.signal;
-    frame.bytes = m_memory[m_outputFrame[NTV2_CHANNEL1]];
+    const FrameMemory &m = m_memory[m_outputFrame[NTV2_CHANNEL1]];
+    frame.bytes.assign(m.bytes(), m.bytes() + m.size());
     return true;
 }
 
@@ -493,7 +499,16 @@ bool SimKonaBoard::dmaWrite(uint32_t frame, const void *bytes, uint32_t count)
     if (!m_present || frame >= kFrames || !bytes || count == 0 || count > kFrameCapacity)
         return false;
     const uint8_t *from = static_cast<const uint8_t *>(bytes);
-    m_memory[frame].assign(from, from + count);
+    FrameMemory &m = m_memory[frame];
+    if (QiFrameBlock::watch(from, count, this)) {
+        // The block tells us before these bytes change.
+        m.ref = from;
+        m.refBytes = count;
+        m.own.clear();
+    } else {
+        m.ref = nullptr;
+        m.own.assign(from, from + count);
+    }
     if (frame != m_outputFrame[NTV2_CHANNEL1])
         return true;
 
@@ -510,13 +525,24 @@ bool SimKonaBoard::dmaWrite(uint32_t frame, const void *bytes, uint32_t count)
     describeSignalLocked(m_output.signal);
     m_haveOutput = true;
     if (m_observer)
-        m_observer(m_output, m_memory[frame]);
-    if (!m_captureFolder.empty()) {
-        m_output.bytes.swap(m_memory[frame]);
-        writeSimCaptureLogged(m_captureFolder, "kona", m_output, m_captureError);
-        m_output.bytes.swap(m_memory[frame]);
-    }
+        m_observer(m_output, std::vector<uint8_t>(m.bytes(), m.bytes() + m.size()));
+    if (!m_captureFolder.empty())
+        writeSimCaptureLogged(m_captureFolder, "kona", m_output, m.bytes(), m.size(), m_captureError);
     return true;
+}
+
+void SimKonaBoard::blockChanging(const uint8_t *begin, size_t bytes)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const uintptr_t lo = reinterpret_cast<uintptr_t>(begin), hi = lo + bytes;
+    for (FrameMemory &m : m_memory) {
+        const uintptr_t at = reinterpret_cast<uintptr_t>(m.ref);
+        if (m.ref && at < hi && lo < at + m.refBytes) {
+            // Still what was DMA'd: take the copy now.
+            m.own.assign(m.ref, m.ref + m.refBytes);
+            m.ref = nullptr;
+        }
+    }
 }
 
 bool SimKonaBoard::readSerial(std::string &serial)

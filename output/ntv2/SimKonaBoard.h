@@ -1,5 +1,6 @@
 #pragma once
 #include "CNTV2Card.h"
+#include "QiFrameBlock.h"
 #include "SimFrame.h"
 
 #include <cstdint>
@@ -12,7 +13,14 @@
 // DMA writes land in, the payload identifier written and a log of every call.
 // One per process. Thread-safe: the render thread drives it through the card
 // while the monitor window reads the output frame.
-class SimKonaBoard {
+//
+// A DMA from a raster's frame block is not copied at once: the frame keeps
+// a reference to the block's bytes, and the copy is made only when the
+// block is about to change (the block tells the board first) or straight
+// into whoever reads the frame. What any reader sees is exactly what was
+// DMA'd; a still pattern presented again and again costs no copy at all.
+// DMAs from any other memory are copied as they arrive.
+class SimKonaBoard : private QiFrameBlock::Reader {
 public:
     static constexpr uint32_t kChannels = 8;
     static constexpr uint32_t kFrames = 16;
@@ -93,11 +101,23 @@ public:
     bool close();
 
 private:
+    // A frame's memory: its own bytes, or a reference to DMA'd bytes that
+    // are still unchanged in a frame block.
+    struct FrameMemory {
+        std::vector<uint8_t> own;
+        const uint8_t *ref = nullptr;
+        size_t refBytes = 0;
+        const uint8_t *bytes() const { return ref ? ref : own.data(); }
+        size_t size() const { return ref ? refBytes : own.size(); }
+    };
+
     SimKonaBoard();
+    ~SimKonaBoard();
     void resetLocked(bool present);
     void recordLocked(const std::string &call);
     // The signal of the frame now on the output, from what the board was told.
     void describeSignalLocked(SimSignal &signal) const;
+    void blockChanging(const uint8_t *begin, size_t bytes) override;
 
     mutable std::mutex m_mutex;
     bool m_present = false;
@@ -117,8 +137,8 @@ private:
     bool m_outputFrameFails[kChannels] = {};
     std::string m_serial = "SIM-KONA-0001";
     std::vector<std::string> m_calls;
-    std::vector<std::vector<uint8_t>> m_memory;
-    SimFrame m_output; // description and bytes of channel 1's last frame
+    std::vector<FrameMemory> m_memory;
+    SimFrame m_output; // description of channel 1's last frame (bytes unused)
     bool m_haveOutput = false;
     uint64_t m_sequence = 0;
     FrameObserver m_observer;

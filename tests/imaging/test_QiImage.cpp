@@ -180,6 +180,47 @@ TEST(QiImage, FillRectAndBlitMatchPerPixelDefinition)
     EXPECT_EQ(dst.pixel(10, 0), 0u);
 }
 
+// Frame-sized areas are streamed rather than stored through the cache: the
+// same pixels, at every alignment, with nothing written outside.
+TEST(QiImage, LargeFillsMatchPerPixelDefinition)
+{
+    std::mt19937 rng(3);
+    QiImage fast(1031, 700, 10), ref(1031, 700, 10);
+    noise(fast, 9);
+    noise(ref, 9);
+    // Odd and even left edges, widths of one, two, three and many pixels,
+    // areas on either side of the streaming threshold, edges cut.
+    const int32_t rects[][4] = {{0, 0, -1, -1},   {1, 3, 1030, 690}, {2, 0, 1, 700},   {3, 5, 2, 699},
+                                {5, 1, 3, 698},   {-7, -9, 600, 400}, {900, 600, 500, 500}, {17, 11, 129, 1000},
+                                {1, 1, 1029, 128}, {0, 699, 1031, 1}};
+    uint64_t word = 0x3FF00FFC0ull;
+    for (const auto &q : rects) {
+        word = (word * 2654435761u + rng()) & 0x3FFFFFFF;
+        fast.fillRect(word, q[0], q[1], q[2], q[3]);
+        refFillRect(ref, word, q[0], q[1], q[2], q[3]);
+        ASSERT_TRUE(same(fast, ref)) << q[0] << "," << q[1] << " " << q[2] << "x" << q[3];
+    }
+    fast.fill(0x155);
+    for (int32_t y = 0; y < ref.height(); ++y)
+        for (int32_t x = 0; x < ref.width(); ++x)
+            ref.setPixel(x, y, 0x155);
+    EXPECT_TRUE(same(fast, ref));
+
+    // A picture of several megabytes (its own pages) starts as zeros and
+    // keeps its first words through a resize.
+    QiImage big(1024, 600, 10);
+    for (size_t i = 0; i < size_t{1024} * 600; ++i)
+        ASSERT_EQ(big.data()[i], 0u) << i;
+    for (size_t i = 0; i < size_t{1024} * 600; ++i)
+        big.data()[i] = i;
+    ASSERT_TRUE(big.resize(1024, 1200));
+    for (size_t i = 0; i < size_t{1024} * 1200; ++i)
+        ASSERT_EQ(big.data()[i], i < size_t{1024} * 600 ? i : 0u) << i;
+    ASSERT_TRUE(big.resize(300, 200));
+    for (size_t i = 0; i < size_t{300} * 200; ++i)
+        ASSERT_EQ(big.data()[i], i) << i;
+}
+
 TEST(QiImage, LineEndPointsAndShape)
 {
     std::mt19937 rng(5);

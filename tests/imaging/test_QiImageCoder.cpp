@@ -463,6 +463,67 @@ TEST(QiImageCoder, ThreadedOutputEqualsSingleThreaded)
     }
 }
 
+// A row equal to the one above it takes a copy of that row's output: every
+// encoder's rows must still be what the row alone encodes to, for runs of
+// equal rows, rows that differ from the one above only in their first or
+// last pixel (or in a bit of one component), and the bytes of a row past
+// its pixels must stay as they were.
+TEST(QiImageCoder, RepeatedRowsEncodeAsTheRowAlone)
+{
+    for (auto [w, h] : {std::pair{1280, 240}, std::pair{1001, 97}}) {
+        QiImage img(w, h, 10);
+        noise(img, 5);
+        std::mt19937 rng(static_cast<uint32_t>(w));
+        for (int32_t y = 1; y < h; ++y) {
+            const uint32_t kind = rng() % 6;
+            if (kind == 0)
+                continue; // a fresh row
+            std::memcpy(img.row(y), img.row(y - 1), static_cast<size_t>(w) * 8);
+            if (kind == 3)
+                img.row(y)[w - 1] ^= 1; // last pixel, lowest bit of blue
+            else if (kind == 4)
+                img.row(y)[0] ^= uint64_t{1} << 29; // first pixel, top bit of red
+            else if (kind == 5)
+                img.row(y)[w / 2] ^= uint64_t{1} << 10;
+        }
+        const size_t pad = 64;
+        // written: the bytes of a row the encoder writes; natural: its row.
+        auto check = [&](const char *what, size_t written, size_t natural, auto encode) {
+            const size_t stride = natural + pad;
+            for (bool threaded : {false, true}) {
+                QiImageCoder coder(&img);
+                coder.setThreaded(threaded);
+                std::vector<uint8_t> out(stride * static_cast<size_t>(h), 0xEE);
+                ASSERT_TRUE(encode(coder, out.data(), stride)) << what;
+                QiImage one(w, 1, 10);
+                QiImageCoder alone(&one);
+                std::vector<uint8_t> row(natural);
+                for (int32_t y = 0; y < h; ++y) {
+                    std::memcpy(one.row(0), img.row(y), static_cast<size_t>(w) * 8);
+                    ASSERT_TRUE(encode(alone, row.data(), natural));
+                    const uint8_t *got = out.data() + static_cast<size_t>(y) * stride;
+                    ASSERT_EQ(std::memcmp(got, row.data(), written), 0) << what << " row " << y << " of " << w;
+                    for (size_t i = written; i < stride; ++i)
+                        ASSERT_EQ(got[i], 0xEE) << what << " row " << y << " byte " << i;
+                }
+            }
+        };
+        const size_t groups = (static_cast<size_t>(w) + 5) / 6;
+        const size_t v210 = QiImageCoder::v210Stride(w);
+        check("v210", 16 * groups, v210, [](QiImageCoder &c, uint8_t *b, size_t s) { return c.encodeV210(b, false, 2, s); });
+        check("v210 exact", 16 * groups, v210,
+              [](QiImageCoder &c, uint8_t *b, size_t s) { return c.encodeV210(b, true, 0, s); });
+        check("uyvy", 2 * static_cast<size_t>(w), 2 * static_cast<size_t>(w),
+              [](QiImageCoder &c, uint8_t *b, size_t s) { return c.encodeYCbCr8(b, kUyvy, 2, s); });
+        check("rgb32", 4 * static_cast<size_t>(w), 4 * static_cast<size_t>(w),
+              [](QiImageCoder &c, uint8_t *b, size_t s) { return c.encodeRgb32(b, 2, 1, 0, 3, s); });
+        check("rgb24", 3 * static_cast<size_t>(w), 3 * static_cast<size_t>(w),
+              [](QiImageCoder &c, uint8_t *b, size_t s) { return c.encodeRgb24(b, 0, 1, 2, s); });
+        check("dpx", 4 * static_cast<size_t>(w), 4 * static_cast<size_t>(w),
+              [](QiImageCoder &c, uint8_t *b, size_t s) { return c.encodeRgb10(b, 0, 2, true, s); });
+    }
+}
+
 // The vector kernels (each level this processor runs) against the
 // definition: both depths they take, overrides on and off, every matrix and
 // the formula path,

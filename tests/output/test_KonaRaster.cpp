@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -299,4 +301,107 @@ TEST(KonaRaster, IdentityAndReservedSlot)
     std::vector<uint8_t> edid;
     EXPECT_TRUE(raster.readEdid(edid));
     EXPECT_EQ(edid, (std::vector<uint8_t>{4, 3, 2, 1}));
+}
+
+// The board keeps what was DMA'd even though the raster packs the next
+// frames into the same host memory, prepares other buffer counts and goes
+// away: frame memory and output frame change only with the next DMA.
+TEST(KonaRaster, PresentedFramesStayWhatWasSent)
+{
+    konaAt(4, 0);
+    board().setOutputFrame(NTV2_CHANNEL1, 2);
+    board().setOutputFrame(NTV2_CHANNEL2, 5);
+    const size_t frameBytes = 3456 * 720;
+    auto packed = [](KonaRaster &r) { return std::vector<uint8_t>(r.cardBuffer(0), r.cardBuffer(0) + 3456 * 720); };
+    auto shown = [] {
+        SimFrame f;
+        EXPECT_TRUE(board().outputFrame(f));
+        return f.bytes;
+    };
+    std::vector<uint8_t> sent;
+    {
+        KonaRaster raster;
+        ASSERT_TRUE(raster.init());
+        raster.fill(raster.pack(940, 64, 64));
+        ASSERT_TRUE(raster.render(0, false));
+        sent = packed(raster);
+        ASSERT_TRUE(raster.outputBuffer(0));
+        EXPECT_EQ(board().frameMemory(2), sent);
+        EXPECT_EQ(shown(), sent);
+
+        // Two more packs without a DMA: the second lands where the sent
+        // frame was.
+        const uint64_t levels[] = {raster.pack(64, 940, 64), raster.pack(64, 64, 940)};
+        std::vector<uint8_t> last;
+        for (uint64_t level : levels) {
+            raster.fill(level);
+            ASSERT_TRUE(raster.render(0, false));
+            ASSERT_NE(packed(raster), sent);
+            last = packed(raster);
+            EXPECT_EQ(board().frameMemory(2), sent);
+            EXPECT_EQ(board().frameMemory(5), sent);
+            EXPECT_EQ(shown(), sent);
+        }
+        // Presented again unchanged, then the next frame.
+        ASSERT_TRUE(raster.outputBuffer(0));
+        EXPECT_EQ(shown(), last);
+        raster.fill(raster.pack(512, 512, 512));
+        ASSERT_TRUE(raster.render(0, false));
+        EXPECT_EQ(shown(), last);
+        ASSERT_TRUE(raster.outputBuffer(0));
+        sent = packed(raster);
+        EXPECT_EQ(shown(), sent);
+
+        // Another buffer count reuses or replaces the host memory.
+        ASSERT_TRUE(raster.setBufferCount(2));
+        EXPECT_EQ(board().frameMemory(2), sent);
+        ASSERT_TRUE(raster.setBufferCount(1));
+        EXPECT_EQ(board().frameMemory(5), sent);
+        EXPECT_EQ(shown(), sent);
+        ASSERT_EQ(sent.size(), frameBytes);
+    }
+    // The raster and its memory are gone.
+    EXPECT_EQ(board().frameMemory(2), sent);
+    EXPECT_EQ(shown(), sent);
+}
+
+// A monitor reading the output while the render thread packs and presents
+// sees whole frames, each one that was sent.
+TEST(KonaRaster, MonitorSeesOnlySentFrames)
+{
+    konaAt(4, 0);
+    KonaRaster raster;
+    ASSERT_TRUE(raster.init());
+    const uint64_t levels[] = {raster.pack(940, 64, 64), raster.pack(64, 940, 64), raster.pack(64, 64, 940)};
+    std::vector<std::vector<uint8_t>> frames;
+    for (uint64_t level : levels) {
+        raster.fill(level);
+        ASSERT_TRUE(raster.render(0, false));
+        frames.emplace_back(raster.cardBuffer(0), raster.cardBuffer(0) + 3456 * 720);
+    }
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0}, seen{0};
+    std::thread monitor([&] {
+        SimFrame f;
+        while (!done) {
+            if (!board().outputFrame(f) || f.bytes.empty())
+                continue;
+            ++seen;
+            if (std::find(frames.begin(), frames.end(), f.bytes) == frames.end())
+                ++wrong;
+        }
+    });
+    for (int i = 0; i < 60; ++i) {
+        raster.fill(levels[i % 3]);
+        ASSERT_TRUE(raster.render(0, false));
+        // Packed twice at times, so a pack lands on the frame last sent.
+        if (i % 4 == 1) {
+            ASSERT_TRUE(raster.render(0, false));
+        }
+        ASSERT_TRUE(raster.outputBuffer(0));
+    }
+    done = true;
+    monitor.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(seen, 0);
 }

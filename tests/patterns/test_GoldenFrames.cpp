@@ -148,10 +148,11 @@ void renderLayout(const std::string &layout, std::vector<GoldenLine *> &lines)
     for (GoldenLine *g : lines) {
         SCOPED_TRACE(g->text);
         // A multi-frame pattern may flip between the present and the
-        // capture; such a capture is taken again.
+        // capture; such a capture is taken again (often, on a slow
+        // sanitized build where a 4K draw takes most of a frame period).
         SimFrame frame;
         bool captured = false;
-        for (int attempt = 0; attempt < 5 && !captured; ++attempt) {
+        for (int attempt = 0; attempt < 40 && !captured; ++attempt) {
             SimFrame before;
             const uint64_t seq = SimBoards::outputFrame(before) ? before.sequence : 0;
             core.waitTransaction(core.post(requestOf(*g)), result);
