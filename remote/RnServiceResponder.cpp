@@ -80,7 +80,10 @@ bool RnServiceResponder::start()
     int on = 1;
     if (setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
         qiLog(3, "%s: setSockOpt(BROADCAST): %s \n", kWho, strerror(errno));
-    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+    // The discovery port is shared on purpose. A port the system picks is
+    // not: with address reuse another socket asking for any port may be
+    // given the same one and take the questions meant for this responder.
+    if (m_listenPort != 0 && setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
         qiLog(3, "%s: setSockOpt(REUSEADDR): %s \n", kWho, strerror(errno));
     sockaddr_in sa{};
     sa.sin_family = AF_INET;

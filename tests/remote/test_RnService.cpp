@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -105,6 +106,20 @@ TEST(RnService, ResponderAnswersAnyDatagramOnceToTheReplyPort)
     EXPECT_EQ(answer.substr(24), std::string("\xF9\x13\x3E\x23", 4));
     EXPECT_EQ(asker.receive(400), "") << "exactly one answer per request";
     EXPECT_EQ(other.receive(0), "");
+
+    // A port the system picked stays the responder's own: a socket asking
+    // for it with address reuse cannot share it and take its questions.
+    int thief = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(thief, 0);
+    int on = 1;
+    ASSERT_EQ(setsockopt(thief, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on), 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_ANY);
+    sa.sin_port = htons(responder.port());
+    EXPECT_NE(bind(thief, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+    EXPECT_EQ(errno, EADDRINUSE);
+    close(thief);
     responder.stop();
 }
 
