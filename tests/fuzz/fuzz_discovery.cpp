@@ -8,7 +8,11 @@
 #include "QiLog.h"
 #include "QiOutput.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -97,8 +101,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The answer comes from the responder's own thread: a fuzzer niced
     // beside builds once waited over 10 s for that thread to be scheduled,
     // so only a minute without an answer counts as a lost one.
+    // libFuzzer's own timer interrupts the wait now and then: wait on for
+    // what is left of the minute.
     pollfd p{f.answers, POLLIN, 0};
-    if (poll(&p, 1, 60000) <= 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int ready = 0;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        ready = poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+        if (ready >= 0 || errno != EINTR || left.count() <= 0)
+            break;
+    }
+    if (ready <= 0) {
         std::fprintf(stderr, "no answer to a datagram of %zu bytes\n", length);
         std::abort();
     }
