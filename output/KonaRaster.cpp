@@ -244,8 +244,7 @@ void KonaRaster::sendSignal()
     Sent now{m_signal, m_formatIndex, m_konaPixelFormat};
     if (now == m_sent)
         return;
-    const KonaPixelFormat &pf = kKonaPixelFormats[m_konaPixelFormat];
-    const bool full = (pf.generic == kPixRgb8 || pf.generic == kPixRgb10) && m_signal.fullRange;
+    const bool full = signalFullRange();
     VpidPair words = vpidFor(m_konaPixelFormat, m_formatIndex);
     // Channels 1 and 2 carry the frame (outputBuffer), so both SDI outputs
     // say what it is.
