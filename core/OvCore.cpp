@@ -355,6 +355,8 @@ bool OvCore::validateOptions(const QiParams &params, OvPatternRenderer *renderer
                 break;
             }
         }
+        for (QiOptionList o = OvGenOptions::signalList(); !generator && *o; ++o)
+            generator = (*o)->matchesKey(key);
         if (generator)
             continue;
         bool mine = false;

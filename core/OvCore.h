@@ -17,9 +17,15 @@
 #include <vector>
 
 #include "QiFont.h"
+#include "QiSignal.h"
 class QiImage;
 class QiRaster;
 class QigInterface;
+
+// The answer of getGenOptions(out, true) in one shape: every description
+// (the usual ones, then the signal options), then the values of both, then
+// the current parameters. A list without signal maps stays as it is.
+void ovJoinSignalMaps(std::vector<QiParams> &maps);
 
 // Orders names ignoring ASCII case (the renderer registry).
 struct OvCaseLess {
@@ -110,6 +116,13 @@ public:
     // Generator options.
     bool getGenValues(QiParams &out);
     bool getGenOptions(std::vector<QiParams> &out);
+    // withSignal adds, after the usual maps, one describe map per signal
+    // option and one map of their current values.
+    bool getGenOptions(std::vector<QiParams> &out, bool withSignal);
+    // The signal options as last applied: one entry per option, by name.
+    bool getSignalValues(QiParams &out);
+    // The signal the output carries as last applied (any thread).
+    QiSignal signal();
     bool rescanFormats();
 
     // Title overlay: the title, the video format and an optional extra line,
@@ -150,6 +163,8 @@ private:
     // Generator options; true when the picture must be drawn again.
     bool setGenOpts(QiParams &params);
     void genStart();
+    // Signal options of a request; true when the signal changed.
+    bool setSignalOpts(QiParams &params);
     void loadFonts();
     // Takes the engine mutex unless this thread holds it through start.
     std::unique_lock<std::mutex> tableLock();
@@ -170,6 +185,18 @@ private:
         std::atomic<bool> gateRed{false}, gateGreen{false}, gateBlue{false};
         std::atomic<bool> mute{false};
     } m_gen;
+    // The signal options as requested; written by the render thread, read
+    // by queries under m_signalLock.
+    struct SignalSettings {
+        uint32_t transfer = 0, colorimetry = 0, range = 0, metadata = 0, primaries = 0;
+        // Custom red, green, blue and white x, y.
+        double custom[8] = {0.708, 0.292, 0.170, 0.797, 0.131, 0.046, 0.3127, 0.3290};
+        double maxLuminance = 1000, minLuminance = 0.005;
+        int32_t maxCll = 0, maxFall = 0;
+        bool described = false;
+    } m_signalSettings;
+    QiSignal m_signal;
+    std::mutex m_signalLock;
     // The raster's format name as last seen by the render thread, for queries
     // from other threads (the raster itself is render-thread only).
     std::string m_formatName;

@@ -16,6 +16,11 @@ void OvCore::genStart()
     m_gen.titling = false;
     m_gen.gateRed = m_gen.gateGreen = m_gen.gateBlue = false;
     m_gen.mute = false;
+    {
+        std::lock_guard<std::mutex> signalGuard(m_signalLock);
+        m_signalSettings = SignalSettings{};
+        m_signal = m_raster->signal();
+    }
     std::lock_guard<std::mutex> guard(m_formatNameLock);
     m_formatName = m_raster->currentFormat();
     m_frameWidth = m_raster->width();
@@ -144,6 +149,9 @@ bool OvCore::setGenOpts(QiParams &params)
         m_frameHeight = m_raster->height();
     }
 
+    if (setSignalOpts(params))
+        rr = true;
+
     unsigned ce = static_cast<unsigned>(m_gen.colorEncoding.load());
     if (OvGenOptions::colorEncoding.readToggle(params, ce) && static_cast<int32_t>(ce) != m_gen.colorEncoding) {
         m_gen.colorEncoding = static_cast<int32_t>(ce);
@@ -194,4 +202,170 @@ bool OvCore::getGenOptions(std::vector<QiParams> &out)
     currentParams(current);
     out.push_back(std::move(current));
     return true;
+}
+
+bool OvCore::setSignalOpts(QiParams &params)
+{
+    SignalSettings s = m_signalSettings;
+    bool named = false;
+    auto readEnum = [&](const QiOptEnum &o, uint32_t &value) {
+        unsigned v = value;
+        if (o.readToggle(params, v)) {
+            value = v;
+            named = true;
+        }
+    };
+    readEnum(OvGenOptions::transferFunction, s.transfer);
+    const uint32_t colorimetryBefore = s.colorimetry;
+    readEnum(OvGenOptions::colorimetry, s.colorimetry);
+    readEnum(OvGenOptions::signalRange, s.range);
+    readEnum(OvGenOptions::hdrMetadata, s.metadata);
+    readEnum(OvGenOptions::masteringPrimaries, s.primaries);
+    const QiOptDouble *coords[8] = {&OvGenOptions::masteringRedX,   &OvGenOptions::masteringRedY,
+                                    &OvGenOptions::masteringGreenX, &OvGenOptions::masteringGreenY,
+                                    &OvGenOptions::masteringBlueX,  &OvGenOptions::masteringBlueY,
+                                    &OvGenOptions::masteringWhiteX, &OvGenOptions::masteringWhiteY};
+    for (int i = 0; i < 8; ++i) {
+        if (params.has(coords[i]->name)) {
+            s.custom[i] = coords[i]->read(params);
+            named = true;
+        }
+    }
+    if (params.has(OvGenOptions::masteringMaxLuminance.name)) {
+        s.maxLuminance = OvGenOptions::masteringMaxLuminance.read(params);
+        named = true;
+    }
+    if (params.has(OvGenOptions::masteringMinLuminance.name)) {
+        s.minLuminance = OvGenOptions::masteringMinLuminance.read(params);
+        named = true;
+    }
+    if (params.has(OvGenOptions::maxCll.name)) {
+        s.maxCll = OvGenOptions::maxCll.read(params);
+        named = true;
+    }
+    if (params.has(OvGenOptions::maxFall.name)) {
+        s.maxFall = OvGenOptions::maxFall.read(params);
+        named = true;
+    }
+    if (!named)
+        return false;
+    s.described = true;
+
+    // A change of colorimetry picks the matching matrix, keeping its range.
+    // It wins over a "ColorEncoding" in the same request: requests without a
+    // pattern carry the current one along, which would otherwise keep the
+    // old matrix under the new colorimetry.
+    if (s.colorimetry != colorimetryBefore) {
+        int32_t ce = m_gen.colorEncoding.load();
+        int32_t compressed = (ce >= 0 && ce <= 5) ? (ce & 1) : 1;
+        int32_t matrix = (s.colorimetry == kColorimetry2020 ? 4 : 2) + compressed;
+        params.set("ColorEncoding", OvGenOptions::colorEncoding.nameAt(matrix));
+    }
+
+    QiSignal sig;
+    sig.described = true;
+    sig.eotf = static_cast<int32_t>(s.transfer);
+    sig.colorimetry = static_cast<int32_t>(s.colorimetry);
+    sig.fullRange = s.range == 1;
+    switch (s.metadata) {
+    case OvGenOptions::kMetadataOn:
+        sig.metadata = sig.mastering = true;
+        break;
+    case OvGenOptions::kMetadataOff:
+        break;
+    default:
+        sig.metadata = sig.eotf != kEotfSdr;
+        sig.mastering = sig.eotf == kEotfPq;
+        break;
+    }
+    if (static_cast<int32_t>(s.primaries) == OvGenOptions::kPrimariesCustom) {
+        sig.red = {s.custom[0], s.custom[1]};
+        sig.green = {s.custom[2], s.custom[3]};
+        sig.blue = {s.custom[4], s.custom[5]};
+        sig.white = {s.custom[6], s.custom[7]};
+    } else {
+        qiPrimariesPreset(static_cast<int32_t>(s.primaries), sig);
+    }
+    sig.maxLuminance = s.maxLuminance;
+    sig.minLuminance = s.minLuminance;
+    sig.maxCll = s.maxCll;
+    sig.maxFall = s.maxFall;
+
+    const bool changed = !(sig == m_raster->signal());
+    {
+        std::lock_guard<std::mutex> guard(m_signalLock);
+        m_signalSettings = s;
+        m_signal = sig;
+    }
+    if (changed) {
+        m_raster->setSignal(sig);
+        qiLog(3, "signal is now %s %s\n", qiEotfName(sig.eotf), qiColorimetryName(sig.colorimetry));
+    }
+    return changed;
+}
+
+QiSignal OvCore::signal()
+{
+    std::lock_guard<std::mutex> guard(m_signalLock);
+    return m_signal;
+}
+
+bool OvCore::getSignalValues(QiParams &out)
+{
+    SignalSettings s;
+    {
+        std::lock_guard<std::mutex> guard(m_signalLock);
+        s = m_signalSettings;
+    }
+    out.set("TransferFunction", OvGenOptions::transferFunction.nameAt(s.transfer));
+    out.set("Colorimetry", OvGenOptions::colorimetry.nameAt(s.colorimetry));
+    out.set("SignalRange", OvGenOptions::signalRange.nameAt(s.range));
+    out.set("HdrMetadata", OvGenOptions::hdrMetadata.nameAt(s.metadata));
+    out.set("MasteringPrimaries", OvGenOptions::masteringPrimaries.nameAt(s.primaries));
+    const char *coords[8] = {"MasteringRedX",  "MasteringRedY",  "MasteringGreenX", "MasteringGreenY",
+                             "MasteringBlueX", "MasteringBlueY", "MasteringWhiteX", "MasteringWhiteY"};
+    for (int i = 0; i < 8; ++i)
+        out.setDouble(coords[i], s.custom[i]);
+    out.setDouble("MasteringMaxLuminance", s.maxLuminance);
+    out.setDouble("MasteringMinLuminance", s.minLuminance);
+    out.setInt("MaxCLL", s.maxCll);
+    out.setInt("MaxFALL", s.maxFall);
+    return true;
+}
+
+bool OvCore::getGenOptions(std::vector<QiParams> &out, bool withSignal)
+{
+    getGenOptions(out);
+    if (!withSignal)
+        return true;
+    for (QiOptionList o = OvGenOptions::signalList(); *o; ++o) {
+        QiParams p;
+        (*o)->describe(p);
+        out.push_back(std::move(p));
+    }
+    QiParams values;
+    getSignalValues(values);
+    out.push_back(std::move(values));
+    return true;
+}
+
+void ovJoinSignalMaps(std::vector<QiParams> &maps)
+{
+    size_t values = 0;
+    while (values < maps.size() && maps[values].has("Name") && maps[values].has("DataType"))
+        ++values;
+    if (values + 2 >= maps.size())
+        return;
+    std::vector<QiParams> out;
+    out.reserve(maps.size() - 1);
+    for (size_t i = 0; i < values; ++i)
+        out.push_back(std::move(maps[i]));
+    for (size_t i = values + 2; i + 1 < maps.size(); ++i)
+        out.push_back(std::move(maps[i]));
+    QiParams joined = std::move(maps[values]);
+    for (const auto &[k, v] : maps.back())
+        joined.set(k, v);
+    out.push_back(std::move(joined));
+    out.push_back(std::move(maps[values + 1]));
+    maps = std::move(out);
 }

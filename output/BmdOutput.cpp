@@ -14,8 +14,110 @@ std::string bmdNarrow(const wchar_t *text)
     return out;
 }
 
+BmdHdrFrame::BmdHdrFrame(IDeckLinkVideoFrame *inner) : m_inner(inner) { m_inner->AddRef(); }
+
+BmdHdrFrame::~BmdHdrFrame() { m_inner->Release(); }
+
+HRESULT BmdHdrFrame::QueryInterface(REFIID iid, LPVOID *object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (iid == IID_IDeckLinkVideoFrameMetadataExtensions) {
+        *object = static_cast<IDeckLinkVideoFrameMetadataExtensions *>(this);
+    } else if (iid == IID_IUnknown) {
+        *object = static_cast<IDeckLinkVideoFrame *>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG BmdHdrFrame::AddRef() { return ++m_refs; }
+
+ULONG BmdHdrFrame::Release()
+{
+    ULONG left = --m_refs;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+HRESULT BmdHdrFrame::GetInt(BMDDeckLinkFrameMetadataID id, int64_t *value)
+{
+    if (!value)
+        return E_POINTER;
+    if (id == bmdDeckLinkFrameMetadataHDRElectroOpticalTransferFunc)
+        *value = qiCtaEotf(m_signal.eotf);
+    else if (id == bmdDeckLinkFrameMetadataColorspace)
+        *value = m_signal.colorimetry == kColorimetry2020 ? bmdColorspaceRec2020 : bmdColorspaceRec709;
+    else
+        return E_INVALIDARG;
+    return S_OK;
+}
+
+HRESULT BmdHdrFrame::GetFloat(BMDDeckLinkFrameMetadataID id, double *value)
+{
+    if (!value)
+        return E_POINTER;
+    // Without the mastering display (HLG by habit) its items read as 0, as
+    // they go out in the infoframe.
+    const bool m = m_signal.mastering;
+    switch (id) {
+    case bmdDeckLinkFrameMetadataHDRDisplayPrimariesRedX: *value = m ? m_signal.red.x : 0; break;
+    case bmdDeckLinkFrameMetadataHDRDisplayPrimariesRedY: *value = m ? m_signal.red.y : 0; break;
+    case bmdDeckLinkFrameMetadataHDRDisplayPrimariesGreenX: *value = m ? m_signal.green.x : 0; break;
+    case bmdDeckLinkFrameMetadataHDRDisplayPrimariesGreenY: *value = m ? m_signal.green.y : 0; break;
+    case bmdDeckLinkFrameMetadataHDRDisplayPrimariesBlueX: *value = m ? m_signal.blue.x : 0; break;
+    case bmdDeckLinkFrameMetadataHDRDisplayPrimariesBlueY: *value = m ? m_signal.blue.y : 0; break;
+    case bmdDeckLinkFrameMetadataHDRWhitePointX: *value = m ? m_signal.white.x : 0; break;
+    case bmdDeckLinkFrameMetadataHDRWhitePointY: *value = m ? m_signal.white.y : 0; break;
+    case bmdDeckLinkFrameMetadataHDRMaxDisplayMasteringLuminance: *value = m ? m_signal.maxLuminance : 0; break;
+    case bmdDeckLinkFrameMetadataHDRMinDisplayMasteringLuminance: *value = m ? m_signal.minLuminance : 0; break;
+    case bmdDeckLinkFrameMetadataHDRMaximumContentLightLevel: *value = m_signal.maxCll; break;
+    case bmdDeckLinkFrameMetadataHDRMaximumFrameAverageLightLevel: *value = m_signal.maxFall; break;
+    default: return E_INVALIDARG;
+    }
+    return S_OK;
+}
+
+HRESULT BmdHdrFrame::GetFlag(BMDDeckLinkFrameMetadataID, bool *value)
+{
+    if (!value)
+        return E_POINTER;
+    return E_INVALIDARG;
+}
+
+IDeckLinkVideoFrame *BmdOutput::frameFor(const QiSignal &signal)
+{
+    if (!frame || !signal.metadata || !hdrMetadata)
+        return frame;
+    if (hdrFrame && hdrFrame->inner() != frame) {
+        hdrFrame->Release();
+        hdrFrame = nullptr;
+    }
+    if (!hdrFrame)
+        hdrFrame = new BmdHdrFrame(frame);
+    hdrFrame->setSignal(signal);
+    return hdrFrame;
+}
+
+void BmdOutput::releaseFrame()
+{
+    if (hdrFrame)
+        hdrFrame->Release();
+    hdrFrame = nullptr;
+    if (frame)
+        frame->Release();
+    frame = nullptr;
+    frameBytes = nullptr;
+}
+
 BmdOutput::~BmdOutput()
 {
+    if (hdrFrame)
+        hdrFrame->Release();
     if (frame)
         frame->Release();
     for (IDeckLinkDisplayMode *mode : modes)
@@ -58,6 +160,15 @@ bool BmdOutput::open()
         configuration = nullptr;
         qiLog(3, "Could not get the IDeckLinkConfiguration interface\n");
     } else {
+        IDeckLinkProfileAttributes *attributes = nullptr;
+        if (device->QueryInterface(IID_IDeckLinkProfileAttributes, reinterpret_cast<LPVOID *>(&attributes)) == S_OK &&
+            attributes) {
+            bool flag = false;
+            hdrMetadata = attributes->GetFlag(BMDDeckLinkSupportsHDRMetadata, &flag) == S_OK && flag;
+            flag = false;
+            colorspaceMetadata = attributes->GetFlag(BMDDeckLinkSupportsColorspaceMetadata, &flag) == S_OK && flag;
+            attributes->Release();
+        }
         m_callbackSet = output->SetScheduledFrameCompletionCallback(this) == S_OK;
         if (!m_callbackSet)
             qiLog(3, "Couldn't set scheduled frame callback to this\n");

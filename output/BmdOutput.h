@@ -1,9 +1,39 @@
 #pragma once
 #include "DeckLinkAPI.h"
+#include "QiSignal.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// The device frame as shown with HDR static metadata: it answers
+// IDeckLinkVideoFrameMetadataExtensions from the signal in force and adds
+// bmdFrameContainsHDRMetadata to the device frame's flags.
+class BmdHdrFrame final : public IDeckLinkVideoFrame, public IDeckLinkVideoFrameMetadataExtensions {
+public:
+    explicit BmdHdrFrame(IDeckLinkVideoFrame *inner);
+    IDeckLinkVideoFrame *inner() const { return m_inner; }
+    void setSignal(const QiSignal &signal) { m_signal = signal; }
+
+    HRESULT QueryInterface(REFIID iid, LPVOID *object) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    long GetWidth() override { return m_inner->GetWidth(); }
+    long GetHeight() override { return m_inner->GetHeight(); }
+    long GetRowBytes() override { return m_inner->GetRowBytes(); }
+    BMDPixelFormat GetPixelFormat() override { return m_inner->GetPixelFormat(); }
+    BMDFrameFlags GetFlags() override { return m_inner->GetFlags() | bmdFrameContainsHDRMetadata; }
+    HRESULT GetBytes(void **buffer) override { return m_inner->GetBytes(buffer); }
+    HRESULT GetInt(BMDDeckLinkFrameMetadataID id, int64_t *value) override;
+    HRESULT GetFloat(BMDDeckLinkFrameMetadataID id, double *value) override;
+    HRESULT GetFlag(BMDDeckLinkFrameMetadataID id, bool *value) override;
+
+private:
+    ~BmdHdrFrame() override;
+    IDeckLinkVideoFrame *m_inner;
+    QiSignal m_signal;
+    ULONG m_refs = 1;
+};
 
 // BmdRaster's companion: the DeckLink interfaces, the display-mode list and
 // the one device frame. It is also the scheduled-frame callback registered
@@ -46,6 +76,13 @@ public:
     BMDTimeValue frameDuration = 0;
     BMDTimeScale timescale = 0;
     IDeckLinkMutableVideoFrame *frame = nullptr;
+    // The device frame wrapped for frames with HDR metadata (made on demand).
+    BmdHdrFrame *hdrFrame = nullptr;
+    // The device says it takes HDR and colorspace metadata.
+    bool hdrMetadata = false, colorspaceMetadata = false;
+    // The frame to display for a signal: the device frame, or its wrapper.
+    IDeckLinkVideoFrame *frameFor(const QiSignal &signal);
+    void releaseFrame();
     int64_t scheduledCount = 0;
     uint8_t *frameBytes = nullptr;
     int32_t rowBytes = 0;

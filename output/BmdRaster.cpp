@@ -70,11 +70,8 @@ bool BmdRaster::init()
 bool BmdRaster::resize(int32_t width, int32_t height)
 {
     BmdOutput *out = m_output.get();
-    if (out && out->frame) {
-        out->frame->Release();
-        out->frame = nullptr;
-        out->frameBytes = nullptr;
-    }
+    if (out)
+        out->releaseFrame();
     const BmdPixelFormat *pf = pixelFormatOf(m_outputPixelFormat);
     int32_t rowBytes = 0;
     if (!pf)
@@ -105,9 +102,7 @@ bool BmdRaster::resize(int32_t width, int32_t height)
             // have: drop the frame, as when it could not be created, so
             // nothing is packed or copied with the other frame's height.
             qiLog(1, "%s: no memory for a %dx%d image\n", "BmdRaster::resize", width, height);
-            out->frame->Release();
-            out->frame = nullptr;
-            out->frameBytes = nullptr;
+            out->releaseFrame();
             out->rowBytes = 0;
             created = false;
         }
@@ -188,7 +183,7 @@ bool BmdRaster::outputBuffer(int32_t index)
     if (m_output->frame->GetHeight() != m_height || m_output->frame->GetRowBytes() != m_output->rowBytes)
         return false;
     std::memcpy(m_output->frameBytes, buffer, static_cast<size_t>(m_output->rowBytes) * static_cast<size_t>(m_height));
-    return m_output->output->DisplayVideoFrameSync(m_output->frame) == S_OK;
+    return m_output->output->DisplayVideoFrameSync(m_output->frameFor(m_signal)) == S_OK;
 }
 
 bool BmdRaster::selectMode(int32_t index)

@@ -187,6 +187,7 @@ bool KonaRaster::outputBuffer(int32_t index)
     if (!buffer)
         return false;
     ULWord bytes = m_rowBytes * static_cast<ULWord>(m_height);
+    sendSignal();
     ULWord frame = 0;
     if (!m_card->GetOutputFrame(NTV2_CHANNEL1, frame))
         return false;
@@ -208,10 +209,79 @@ void KonaRaster::setVideoFormat(int32_t pixelFormat, int32_t row)
     bool threeG = false;
     m_card->GetSDIOut3GEnable(NTV2_CHANNEL1, threeG);
     m_card->SetSDIOut3GbEnable(NTV2_CHANNEL1, !threeG);
-    KonaVpidWords words = konaVpidWords(vf.ntv2, vf.link, pf.vpidDepth, pf.vpidSampling);
+    (void)pf;
+    VpidPair words = vpidFor(pixelFormat, row);
     if (!words.matched)
         qiLog(3, "Warning: Unmatched format '%d'\n", static_cast<int>(vf.ntv2));
     m_card->SetSDIOutVPID(words.a, words.b, NTV2_CHANNEL1);
+}
+
+KonaRaster::VpidPair KonaRaster::vpidFor(int32_t pixelFormat, int32_t row) const
+{
+    const KonaVideoFormat &vf = kKonaVideoFormats[row];
+    const KonaPixelFormat &pf = kKonaPixelFormats[pixelFormat];
+    if (!m_signal.described) {
+        KonaVpidWords w = konaVpidWords(vf.ntv2, vf.link, pf.vpidDepth, pf.vpidSampling);
+        return {w.a, w.b, w.matched};
+    }
+    // Described: RGB goes out as 4:4:4 GBR, everything else as 4:2:2; 8-bit
+    // frame buffers travel as 10-bit words on the wire.
+    const bool rgb = pf.generic == kPixRgb8 || pf.generic == kPixRgb10;
+    const bool full = rgb && m_signal.fullRange;
+    KonaVpidWords w = konaVpidWords(vf.ntv2, vf.link, 0, rgb ? 2 : 0);
+    const bool wide = ((w.a >> 24) & 0x7F) != 1; // all but 525/625
+    const uint32_t transfer = qiVpidTransfer(m_signal.eotf);
+    const uint32_t colorimetry = qiVpidColorimetry(m_signal.colorimetry);
+    const uint32_t depth = full ? 0 : 1;
+    return {konaSignalWord(w.a, transfer, colorimetry, depth, wide),
+            konaSignalWord(w.b, transfer, colorimetry, depth, wide), w.matched};
+}
+
+void KonaRaster::sendSignal()
+{
+    if (!m_signal.described)
+        return;
+    Sent now{m_signal, m_formatIndex, m_konaPixelFormat};
+    if (now == m_sent)
+        return;
+    const bool full = signalFullRange();
+    VpidPair words = vpidFor(m_konaPixelFormat, m_formatIndex);
+    // Channels 1 and 2 carry the frame (outputBuffer), so both SDI outputs
+    // say what it is.
+    for (NTV2Channel c : {NTV2_CHANNEL1, NTV2_CHANNEL2}) {
+        m_card->SetVPIDTransferCharacteristics(static_cast<NTV2VPIDTransferCharacteristics>(qiVpidTransfer(m_signal.eotf)),
+                                               c);
+        m_card->SetVPIDColorimetry(static_cast<NTV2VPIDColorimetry>(qiVpidColorimetry(m_signal.colorimetry)), c);
+        m_card->SetVPIDLuminance(NTV2_VPID_Luminance_YCbCr, c);
+        m_card->SetVPIDRGBRange(full ? NTV2_VPID_Range_Full : NTV2_VPID_Range_Narrow, c);
+        m_card->SetSDIOutVPID(words.a, words.b, static_cast<UWord>(c));
+    }
+    if (kKonaVideoFormats[m_formatIndex].hdmi) {
+        if (m_signal.metadata) {
+            QiHdrFields f = qiHdrFields(m_signal);
+            HDRRegValues r;
+            r.greenPrimaryX = f.primaries[0][0];
+            r.greenPrimaryY = f.primaries[0][1];
+            r.bluePrimaryX = f.primaries[1][0];
+            r.bluePrimaryY = f.primaries[1][1];
+            r.redPrimaryX = f.primaries[2][0];
+            r.redPrimaryY = f.primaries[2][1];
+            r.whitePointX = f.white[0];
+            r.whitePointY = f.white[1];
+            r.maxMasteringLuminance = f.maxLuminance;
+            r.minMasteringLuminance = f.minLuminance;
+            r.maxContentLightLevel = f.maxCll;
+            r.maxFrameAverageLightLevel = f.maxFall;
+            r.electroOpticalTransferFunction = f.eotf;
+            r.staticMetadataDescriptorID = 0;
+            m_card->SetHDRData(r);
+            m_card->SetHDMIHDRConstantLuminance(false);
+            m_card->EnableHDMIHDR(true);
+        } else {
+            m_card->EnableHDMIHDR(false);
+        }
+    }
+    m_sent = now;
 }
 
 bool KonaRaster::setRasterFormat(const std::string &name)

@@ -49,6 +49,17 @@ private:
     bool readCardState(int32_t &pixelFormat, uint32_t &videoFormat);
     bool adopt(int32_t pixelFormat, uint32_t videoFormat);
     void setVideoFormat(int32_t pixelFormat, int32_t row);
+    // The payload identifier pair for a card pixel format and format row:
+    // as always until the signal is described, then with its fields.
+    struct VpidPair {
+        uint32_t a, b;
+        bool matched;
+    };
+    VpidPair vpidFor(int32_t pixelFormat, int32_t row) const;
+    // Sends the signal description (payload identifiers on the SDI outputs
+    // the frame goes to, the HDMI infoframe) when it differs from what the
+    // card was last given. Runs before every frame reaches the card.
+    void sendSignal();
 
     std::unique_ptr<CNTV2Card> m_card;
     QiFrameBlock m_cardBuffers;
@@ -57,6 +68,12 @@ private:
     int32_t m_formatIndex = 0;
     uint32_t m_rowBytes = 0;
     int32_t m_konaPixelFormat = 8;
+    // What the card was last told about the signal.
+    struct Sent {
+        QiSignal signal;
+        int32_t formatIndex = -1, pixelFormat = -1;
+        bool operator==(const Sent &) const = default;
+    } m_sent;
     std::string m_serial;
     bool m_haveSerial = false;
 };

@@ -224,6 +224,43 @@ constexpr KonaVpidWords konaVpidWords(uint32_t ntv2, int32_t link, uint32_t dept
 
 static_assert(konaVpidWords(4, kLinkSingle, 0, 0).a == 0x844A0000u);
 
+// Payload codes (1080-line HD single link, dual link, 3G level B dual
+// stream) whose colorimetry is split over byte 3 bit 7 (MSB) and bit 4
+// (LSB); their 16:9 flag is byte 3 bit 5.
+constexpr bool konaVpidSplitColorimetry(uint32_t word)
+{
+    const uint32_t p = (word >> 24) & 0x7F;
+    return p == 5 || p == 7 || p == 10;
+}
+
+// A payload identifier word that describes the signal: transfer
+// characteristic (byte 2 bits 5-4), colorimetry (byte 3 bits 5-4, or split),
+// the 16:9 flag when wide, luminance Y'C'bC'r (byte 4 bit 4 clear) and the
+// bit depth code (byte 4 bits 1-0: 0 10-bit full range, 1 10-bit). A zero
+// word (no second link) stays zero.
+constexpr uint32_t konaSignalWord(uint32_t word, uint32_t transfer, uint32_t colorimetry, uint32_t depthCode,
+                                  bool wide)
+{
+    if (word == 0)
+        return 0;
+    word &= ~(3u << 20 | 0xB000u | 0x13u);
+    word |= (transfer & 3) << 20 | (depthCode & 3);
+    if (konaVpidSplitColorimetry(word))
+        word |= ((colorimetry >> 1) & 1) << 15 | (colorimetry & 1) << 12 | (wide ? 1u << 13 : 0u);
+    else
+        word |= (colorimetry & 3) << 12 | (wide ? 1u << 15 : 0u);
+    return word;
+}
+
+// The transfer characteristic and colorimetry codes a word carries.
+constexpr uint32_t konaWordTransfer(uint32_t word) { return (word >> 20) & 3; }
+constexpr uint32_t konaWordColorimetry(uint32_t word)
+{
+    if (konaVpidSplitColorimetry(word))
+        return ((word >> 15) & 1) << 1 | ((word >> 12) & 1);
+    return (word >> 12) & 3;
+}
+
 // The name a board running NTV2 format ntv2 with VPID word a shows as:
 // formats 18 to 20 are the dual-link rows unless the payload says 3G level B.
 constexpr const char *konaFormatNameForBoard(uint32_t ntv2, uint32_t vpidA)

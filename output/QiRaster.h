@@ -3,6 +3,7 @@
 #include "QiImage.h"
 #include "QiImageCoder.h"
 #include "QiRasterInterface.h"
+#include "QiSignal.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -69,6 +70,16 @@ public:
     int32_t blackLevel() const { return m_blackLevel; }
     int32_t whiteLevel() const { return m_whiteLevel; }
     int32_t bufferCount() const { return m_bufferCount; }
+    // The signal the next presented frames carry; the back-ends send it
+    // with each frame they output.
+    const QiSignal &signal() const { return m_signal; }
+    void setSignal(const QiSignal &signal) { m_signal = signal; }
+    // Full range reaches the signal only on an RGB output.
+    bool signalFullRange() const
+    {
+        const int32_t g = outputPixelFormat();
+        return m_signal.fullRange && (g == kPixRgb8 || g == kPixRgb10);
+    }
     int32_t currentBuffer() const { return m_currentBuffer; }
 
 protected:
@@ -80,4 +91,5 @@ protected:
     int32_t m_whiteLevel = 255;
     int32_t m_bufferCount = 1;
     int32_t m_currentBuffer = 0;
+    QiSignal m_signal;
 };

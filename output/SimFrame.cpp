@@ -2,6 +2,7 @@
 
 #include "QiLog.h"
 
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +59,65 @@ bool writeReplacing(const std::string &path, const void *bytes, size_t size, std
     return true;
 }
 
+// Shortest text that reads back as the same double, as in the C locale.
+std::string jsonNumber(double v)
+{
+    char text[32];
+    auto r = std::to_chars(text, text + sizeof text, v);
+    return std::string(text, r.ptr);
+}
+
+std::string hex32(uint32_t v)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "\"0x%08X\"", v);
+    return text;
+}
+
+std::string xy(uint16_t x, uint16_t y)
+{
+    return "[" + jsonNumber(x / 50000.0) + ", " + jsonNumber(y / 50000.0) + "]";
+}
+
+std::string signalJson(const SimSignal &s)
+{
+    std::string out = "\"sdiVpid\": [";
+    for (size_t i = 0; i < s.sdiVpid.size(); ++i) {
+        if (i)
+            out += ", ";
+        out += "{\"output\": " + std::to_string(s.sdiVpid[i].output) + ", \"a\": " + hex32(s.sdiVpid[i].a) +
+               ", \"b\": " + hex32(s.sdiVpid[i].b) + "}";
+    }
+    out += "], \"signal\": {\"eotf\": " + jsonString(qiEotfName(s.eotf)) +
+           ", \"colorimetry\": " + jsonString(qiColorimetryName(s.colorimetry)) +
+           ", \"range\": " + jsonString(s.fullRange ? "full" : "narrow") +
+           ", \"bitDepth\": " + std::to_string(s.bitDepth) + "}, \"hdrMetadata\": {\"present\": ";
+    if (!s.hdrPresent) {
+        out += "false}";
+    } else {
+        const QiHdrFields &h = s.hdr;
+        const char *eotf = h.eotf == 2 ? "PQ" : h.eotf == 3 ? "HLG" : h.eotf == 1 ? "HDR" : "SDR";
+        out += "true, \"eotf\": " + jsonString(eotf) + ", \"primaries\": {\"red\": " +
+               xy(h.primaries[2][0], h.primaries[2][1]) + ", \"green\": " + xy(h.primaries[0][0], h.primaries[0][1]) +
+               ", \"blue\": " + xy(h.primaries[1][0], h.primaries[1][1]) +
+               "}, \"whitePoint\": " + xy(h.white[0], h.white[1]) +
+               ", \"maxMasteringLuminance\": " + std::to_string(h.maxLuminance) +
+               ", \"minMasteringLuminance\": " + jsonNumber(h.minLuminance / 10000.0) +
+               ", \"maxCLL\": " + std::to_string(h.maxCll) + ", \"maxFALL\": " + std::to_string(h.maxFall) + "}";
+    }
+    out += ", \"hdmiInfoframe\": ";
+    if (!s.infoframe)
+        return out + "null";
+    out += "\"";
+    QiHdrInfoframe f = qiHdrInfoframe(s.hdr);
+    for (size_t i = 0; i < f.size(); ++i) {
+        char b[4];
+        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", f[i]);
+        out += b;
+    }
+    return out + "\"";
+}
+
 } // namespace
 
 std::string simFrameJson(const SimFrame &frame)
@@ -68,8 +128,8 @@ std::string simFrameJson(const SimFrame &frame)
     std::string out = numbers;
     out += "\"layout\": " + jsonString(frame.layout) + ", ";
     out += "\"videoFormat\": " + jsonString(frame.videoFormat) + ", ";
-    std::snprintf(numbers, sizeof numbers, "\"sequence\": %llu}", static_cast<unsigned long long>(frame.sequence));
-    return out + numbers;
+    std::snprintf(numbers, sizeof numbers, "\"sequence\": %llu, ", static_cast<unsigned long long>(frame.sequence));
+    return out + numbers + signalJson(frame.signal) + "}";
 }
 
 bool writeSimCapture(const std::string &folder, const char *board, const SimFrame &frame, const uint8_t *bytes,

@@ -1,8 +1,30 @@
 #pragma once
+#include "QiSignal.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// The payload identifier words an SDI output carries (output counts from 1).
+struct SimVpid {
+    uint32_t output = 1;
+    uint32_t a = 0, b = 0;
+};
+
+// What the signal of a frame said it carried, as the board was told.
+struct SimSignal {
+    std::vector<SimVpid> sdiVpid;
+    int32_t eotf = kEotfSdr;
+    int32_t colorimetry = kColorimetry709;
+    bool fullRange = false;
+    int32_t bitDepth = 0;
+    // HDR static metadata went out with the frame (infoframe or frame metadata).
+    bool hdrPresent = false;
+    QiHdrFields hdr;
+    // The HDMI infoframe was sent (Kona's HDMI output).
+    bool infoframe = false;
+};
 
 // A frame as it left a simulated board's output, with the description the
 // monitor window and the capture files give it.
@@ -17,6 +39,7 @@ struct SimFrame {
     std::string videoFormat;
     // Frames output so far, counting from 1.
     uint64_t sequence = 0;
+    SimSignal signal;
 };
 
 // The description as one JSON object (no trailing newline).

@@ -1,5 +1,6 @@
 #include "OvBuiltins.h"
 
+#include "OvpBT2111.h"
 #include "OvpBT815.h"
 #include "OvpBrightness.h"
 #include "OvpCheckerboard.h"
@@ -10,9 +11,11 @@
 #include "OvpCornerContrast.h"
 #include "OvpGeometry.h"
 #include "OvpGradient.h"
+#include "OvpHdrPluge.h"
 #include "OvpIDMS.h"
 #include "OvpImageFile.h"
 #include "OvpPatch.h"
+#include "OvpPqWindow.h"
 #include "OvpResolution.h"
 #include "OvpSectorStar.h"
 #include "OvpSharpness.h"
@@ -48,7 +51,11 @@ const std::vector<OvRendererFactory> &ovBuiltinRenderers()
         make<OvpImageFile>,
         make<OvpSine>,
         make<OvpSectorStar>,
-        // Ours, after the nineteen: the calibration programs' patch.
+        // Ours, after the nineteen. HDR: colour bars, PLUGE and a window at
+        // a luminance under PQ; last, the calibration programs' patch.
+        make<OvpBT2111>,
+        make<OvpHdrPluge>,
+        make<OvpPqWindow>,
         make<OvpPatch>,
     };
     return kBuiltins;

@@ -146,14 +146,36 @@ std::string PatternOption::help()
     return "Returns a list of patterns and aliases supported, or details about a specific pattern";
 }
 
-// GetGenOptions: generator option descriptions, current settings, current pattern.
-void GetGenOptions::execute(XmlRpcValue &, XmlRpcValue &result)
+namespace {
+// True when the call's first parameter is a struct whose member "Signal" is
+// true (boolean, non-zero int, or a text read as a boolean option reads it).
+bool asksForSignal(const XmlRpcValue &params)
+{
+    if (params.getType() != XmlRpcValue::TypeArray || params.size() < 1)
+        return false;
+    const XmlRpcValue &first = params[0];
+    if (first.getType() != XmlRpcValue::TypeStruct || !first.hasMember("Signal"))
+        return false;
+    const XmlRpcValue &v = first.structMembers().at("Signal");
+    switch (v.getType()) {
+    case XmlRpcValue::TypeBoolean: return v.asBool();
+    case XmlRpcValue::TypeInt: return v.asInt() != 0;
+    case XmlRpcValue::TypeString: return QiParams::parseBool(v.asString().c_str());
+    default: return false;
+    }
+}
+} // namespace
+
+// GetGenOptions: generator option descriptions, current settings, current
+// pattern; the signal options after them only when the caller asks with
+// {"Signal": true}, so positional readers see the answer they always did.
+void GetGenOptions::execute(XmlRpcValue &params, XmlRpcValue &result)
 {
     OvCore *engine = m_holder->engine();
     if (!engine)
         return;
     std::vector<QiParams> maps;
-    engine->getGenOptions(maps);
+    engine->getGenOptions(maps, asksForSignal(params));
     result = listOfStructs(maps);
 }
 

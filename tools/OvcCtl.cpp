@@ -816,13 +816,38 @@ XmlRpcValue OvcCtl::patternList()
 
 XmlRpcValue OvcCtl::genOptions()
 {
-    XmlRpcValue g = execute("GetGenOptions", XmlRpcValue());
+    // Asked with {"Signal": true}: a generator with signal options adds
+    // their descriptions and values after the usual maps; one without them
+    // ignores the parameter.
+    XmlRpcValue ask = newStruct();
+    ask["Signal"] = XmlRpcValue(true);
+    XmlRpcValue params = newArray();
+    push(params, ask);
+    XmlRpcValue g = execute("GetGenOptions", params);
     if (g.getType() != XmlRpcValue::TypeArray || g.size() < 2)
         throw refused("GetGenOptions: the generator gave no options");
     for (const XmlRpcValue &m : g.array())
         if (m.getType() != XmlRpcValue::TypeStruct)
             throw refused("GetGenOptions: the generator's answer has an unexpected shape");
-    return g;
+    // Back to one shape: every description, then the values, then the map
+    // on the output (the signal values joined to the usual ones).
+    const auto &a = g.array();
+    size_t values = 0;
+    while (values < a.size() && has(a[values], "Name") && has(a[values], "DataType"))
+        ++values;
+    if (values + 2 >= a.size())
+        return g;
+    XmlRpcValue out = newArray();
+    for (size_t i = 0; i < values; ++i)
+        push(out, a[i]);
+    for (size_t i = values + 2; i + 1 < a.size(); ++i)
+        push(out, a[i]);
+    XmlRpcValue joined = a[values];
+    for (const auto &[k, v] : a.back().structMembers())
+        joined[k] = v;
+    push(out, joined);
+    push(out, a[values + 1]);
+    return out;
 }
 
 bool OvcCtl::resolvePattern(const std::string &name, Pattern &p)

@@ -16,14 +16,22 @@ bool OvCoreController::getPatternOpts(const std::string &name, std::vector<QiPar
     return m_engine && m_engine->getPatternOpts(name.c_str(), out);
 }
 
+// The panel edits the signal options beside the usual ones.
 bool OvCoreController::getGenOptions(std::vector<QiParams> &out)
 {
-    return m_engine && m_engine->getGenOptions(out);
+    if (!m_engine)
+        return false;
+    std::vector<QiParams> maps;
+    m_engine->getGenOptions(maps, true);
+    ovJoinSignalMaps(maps);
+    for (QiParams &p : maps)
+        out.push_back(std::move(p));
+    return true;
 }
 
 bool OvCoreController::getGenValues(QiParams &out)
 {
-    return m_engine && m_engine->getGenValues(out);
+    return m_engine && m_engine->getGenValues(out) && m_engine->getSignalValues(out);
 }
 
 bool OvCoreController::currentParams(QiParams &out)

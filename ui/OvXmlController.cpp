@@ -1,5 +1,6 @@
 #include "OvXmlController.h"
 
+#include "OvCore.h"
 #include "OvcXmlMethods.h"
 #include "XmlRpcDispatch.h"
 
@@ -222,14 +223,19 @@ bool OvXmlController::waitTransaction(int32_t id)
 
 bool OvXmlController::fetchGenOptions(std::vector<QiParams> &out)
 {
-    XmlRpcValue result;
-    if (!call("GetGenOptions", XmlRpcValue(), result))
+    // With the signal options where the generator has them (one without
+    // them ignores the parameter).
+    XmlRpcValue result, ask, params;
+    ask["Signal"] = true;
+    params[0] = ask;
+    if (!call("GetGenOptions", params, result))
         return false;
     std::vector<QiParams> maps;
     if (!structsToMaps(result, maps) || maps.size() < 2) {
         failed(target() + " gave a malformed answer to GetGenOptions");
         return false;
     }
+    ovJoinSignalMaps(maps);
     learnLevels(maps);
     for (QiParams &p : maps)
         out.push_back(std::move(p));

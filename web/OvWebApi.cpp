@@ -126,10 +126,12 @@ OvWebApi::Reply OvWebApi::pattern(const std::string *name)
     return json(listOfStructs(maps));
 }
 
-OvWebApi::Reply OvWebApi::generator()
+OvWebApi::Reply OvWebApi::generator(bool signal)
 {
     std::vector<QiParams> maps;
-    m_engine->getGenOptions(maps);
+    m_engine->getGenOptions(maps, signal);
+    if (signal)
+        ovJoinSignalMaps(maps);
     return json(listOfStructs(maps));
 }
 

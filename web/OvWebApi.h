@@ -45,7 +45,9 @@ public:
 
     Reply patterns();                                      // PatternOption()
     Reply pattern(const std::string *name);                // PatternOption(name)
-    Reply generator();                                     // GetGenOptions()
+    // GetGenOptions(); with signal, the signal options joined in: every
+    // description, then all values, then the current parameters.
+    Reply generator(bool signal = false);
     Reply version();                                       // GetOrvVersion()
     Reply status(uint64_t frames);
     Reply windowModel(const std::string *steps);

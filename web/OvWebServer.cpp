@@ -323,7 +323,8 @@ void OvWebServer::routes()
         std::string name;
         send(res, m_api.pattern(param(req, "name", name)));
     });
-    m_http.Get("/api/generator", [this](const Req &, Res &res) { send(res, m_api.generator()); });
+    m_http.Get("/api/generator",
+               [this](const Req &req, Res &res) { send(res, m_api.generator(yes(req, "signal", false))); });
     m_http.Get("/api/version", [this](const Req &, Res &res) { send(res, m_api.version()); });
     m_http.Get("/api/status", [this](const Req &, Res &res) { send(res, m_api.status(m_live.sequence())); });
     m_http.Get("/api/window", [this](const Req &req, Res &res) {

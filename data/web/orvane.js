@@ -284,7 +284,8 @@ async function loadStatus() {
 // ---- patterns ----
 
 async function loadGenerator() {
-  const maps = await getJson('api/generator');
+  // The signal options (transfer function, colorimetry, HDR metadata) too.
+  const maps = await getJson('api/generator?signal=1');
   state.values = maps[maps.length - 2] || {};
   state.current = maps[maps.length - 1] || {};
   return maps;

@@ -4,6 +4,7 @@
 
 #include "SimDeckLinkBoard.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <cwchar>
@@ -135,6 +136,72 @@ private:
     std::vector<uint8_t> m_bytes;
 };
 
+// What the driver takes from a frame flagged with HDR metadata: the
+// transfer function, colorspace and static metadata, turned into the fields
+// its HDMI infoframe would carry.
+void readFrameMetadata(IDeckLinkVideoFrame *frame, SimSignal &signal)
+{
+    if (!(frame->GetFlags() & bmdFrameContainsHDRMetadata))
+        return;
+    IDeckLinkVideoFrameMetadataExtensions *ext = nullptr;
+    if (frame->QueryInterface(IID_IDeckLinkVideoFrameMetadataExtensions, reinterpret_cast<LPVOID *>(&ext)) != S_OK ||
+        !ext) {
+        board().record("DisplayVideoFrameSync: flagged frame without metadata");
+        return;
+    }
+    int64_t eotf = 0, colorspace = 0;
+    if (ext->GetInt(bmdDeckLinkFrameMetadataHDRElectroOpticalTransferFunc, &eotf) != S_OK)
+        eotf = 0;
+    if (ext->GetInt(bmdDeckLinkFrameMetadataColorspace, &colorspace) != S_OK)
+        colorspace = bmdColorspaceRec709;
+    auto item = [&](BMDDeckLinkFrameMetadataID id) {
+        double v = 0;
+        return ext->GetFloat(id, &v) == S_OK ? v : 0.0;
+    };
+    QiSignal s;
+    s.mastering = true;
+    s.red = {item(bmdDeckLinkFrameMetadataHDRDisplayPrimariesRedX), item(bmdDeckLinkFrameMetadataHDRDisplayPrimariesRedY)};
+    s.green = {item(bmdDeckLinkFrameMetadataHDRDisplayPrimariesGreenX),
+               item(bmdDeckLinkFrameMetadataHDRDisplayPrimariesGreenY)};
+    s.blue = {item(bmdDeckLinkFrameMetadataHDRDisplayPrimariesBlueX),
+              item(bmdDeckLinkFrameMetadataHDRDisplayPrimariesBlueY)};
+    s.white = {item(bmdDeckLinkFrameMetadataHDRWhitePointX), item(bmdDeckLinkFrameMetadataHDRWhitePointY)};
+    s.maxLuminance = item(bmdDeckLinkFrameMetadataHDRMaxDisplayMasteringLuminance);
+    s.minLuminance = item(bmdDeckLinkFrameMetadataHDRMinDisplayMasteringLuminance);
+    s.maxCll = static_cast<int32_t>(std::clamp(item(bmdDeckLinkFrameMetadataHDRMaximumContentLightLevel), 0.0, 65535.0));
+    s.maxFall =
+        static_cast<int32_t>(std::clamp(item(bmdDeckLinkFrameMetadataHDRMaximumFrameAverageLightLevel), 0.0, 65535.0));
+    ext->Release();
+    signal.hdr = qiHdrFields(s);
+    signal.hdr.eotf = static_cast<uint8_t>(eotf >= 0 && eotf <= 3 ? eotf : 0);
+    signal.hdrPresent = true;
+    signal.eotf = eotf == 2 ? kEotfPq : eotf == 3 ? kEotfHlg : kEotfSdr;
+    signal.colorimetry = colorspace == bmdColorspaceRec2020 ? kColorimetry2020 : kColorimetry709;
+}
+
+class SimAttributes final : public SimObject<IDeckLinkProfileAttributes> {
+public:
+    HRESULT QueryInterface(REFIID iid, LPVOID *object) override
+    {
+        if (object && iid == IID_IDeckLinkProfileAttributes) {
+            AddRef();
+            *object = static_cast<IDeckLinkProfileAttributes *>(this);
+            return S_OK;
+        }
+        return SimObject::QueryInterface(iid, object);
+    }
+    HRESULT GetFlag(BMDDeckLinkAttributeID id, bool *value) override
+    {
+        if (!value)
+            return E_POINTER;
+        if (id == BMDDeckLinkSupportsHDRMetadata || id == BMDDeckLinkSupportsColorspaceMetadata) {
+            *value = board().hdrSupported();
+            return S_OK;
+        }
+        return E_INVALIDARG;
+    }
+};
+
 class SimOutput final : public SimObject<IDeckLinkOutput> {
 public:
     HRESULT QueryInterface(REFIID iid, LPVOID *object) override
@@ -186,13 +253,20 @@ public:
     }
     HRESULT DisplayVideoFrameSync(IDeckLinkVideoFrame *frame) override
     {
-        auto *ours = dynamic_cast<SimVideoFrame *>(frame);
-        if (!ours) {
-            board().record("DisplayVideoFrameSync(foreign)");
+        if (!frame) {
+            board().record("DisplayVideoFrameSync(null)");
             return E_INVALIDARG;
         }
-        return board().display(ours->width(), ours->height(), ours->rowBytes(), ours->GetPixelFormat(),
-                               ours->bytes());
+        // Any frame object will do, as with the driver: its memory is read
+        // through the interface, its metadata through the extensions.
+        void *bytes = nullptr;
+        if (frame->GetBytes(&bytes) != S_OK)
+            bytes = nullptr;
+        SimSignal signal;
+        readFrameMetadata(frame, signal);
+        return board().display(static_cast<int32_t>(frame->GetWidth()), static_cast<int32_t>(frame->GetHeight()),
+                               static_cast<int32_t>(frame->GetRowBytes()), frame->GetPixelFormat(),
+                               static_cast<const uint8_t *>(bytes), signal);
     }
     HRESULT ScheduleVideoFrame(IDeckLinkVideoFrame *frame, BMDTimeValue time, BMDTimeValue duration,
                                BMDTimeScale scale) override
@@ -230,6 +304,10 @@ public:
             if (!board().outputAvailable())
                 return E_NOINTERFACE;
             *object = static_cast<IDeckLinkOutput *>(new SimOutput);
+            return S_OK;
+        }
+        if (object && iid == IID_IDeckLinkProfileAttributes) {
+            *object = static_cast<IDeckLinkProfileAttributes *>(new SimAttributes);
             return S_OK;
         }
         if (object && iid == IID_IDeckLinkConfiguration) {

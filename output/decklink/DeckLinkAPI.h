@@ -48,6 +48,8 @@ inline constexpr CLSID CLSID_CDeckLinkIterator = {0x1F2E109A, 0x8F4F, 0x49E4, {0
 inline constexpr IID IID_IDeckLinkIterator = {0x50FB36CD, 0x3063, 0x4B73, {0xBD, 0xBB, 0x95, 0x80, 0x87, 0xF2, 0xD8, 0xBA}};
 inline constexpr IID IID_IDeckLinkOutput = {0xCC5C8A6E, 0x3F2F, 0x4B3A, {0x87, 0xEA, 0xFD, 0x78, 0xAF, 0x30, 0x05, 0x64}};
 inline constexpr IID IID_IDeckLinkConfiguration = {0xCB71734A, 0xFE37, 0x4E8D, {0x8E, 0x13, 0x80, 0x21, 0x33, 0xA1, 0xC3, 0xF2}};
+inline constexpr IID IID_IDeckLinkVideoFrameMetadataExtensions = {0xE232A5B7, 0x4DB4, 0x44C9, {0x91, 0x52, 0xF4, 0x7C, 0x12, 0xE5, 0xF0, 0x51}};
+inline constexpr IID IID_IDeckLinkProfileAttributes = {0x17D4BF8E, 0x4911, 0x473A, {0x80, 0xA0, 0x73, 0x1C, 0xF6, 0xFF, 0x34, 0x5B}};
 inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 inline constexpr DWORD CLSCTX_ALL = 23;
@@ -61,6 +63,9 @@ using BMDTimeScale = int64_t;
 using BMDDisplayModeSupport = uint32_t;
 using BMDDeckLinkConfigurationID = uint32_t;
 using BMDOutputFrameCompletionResult = uint32_t;
+using BMDDeckLinkFrameMetadataID = uint32_t;
+using BMDDeckLinkAttributeID = uint32_t;
+using BMDColorspace = uint32_t;
 
 // Four-character codes, most significant character first.
 constexpr uint32_t bmdFourCC(const char (&c)[5])
@@ -85,6 +90,29 @@ inline constexpr BMDFrameFlags bmdFrameFlagDefault = 0;
 inline constexpr BMDDeckLinkConfigurationID bmdDeckLinkConfigDefaultVideoOutputMode = bmdFourCC("dvom");
 
 inline constexpr BMDOutputFrameCompletionResult bmdOutputFrameCompleted = 0;
+
+// HDR: a frame that carries static metadata answers
+// IDeckLinkVideoFrameMetadataExtensions with these items.
+inline constexpr BMDFrameFlags bmdFrameContainsHDRMetadata = 1u << 1;
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRElectroOpticalTransferFunc = bmdFourCC("eotf");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataColorspace = bmdFourCC("cspc");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRDisplayPrimariesRedX = bmdFourCC("hdrx");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRDisplayPrimariesRedY = bmdFourCC("hdry");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRDisplayPrimariesGreenX = bmdFourCC("hdgx");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRDisplayPrimariesGreenY = bmdFourCC("hdgy");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRDisplayPrimariesBlueX = bmdFourCC("hdbx");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRDisplayPrimariesBlueY = bmdFourCC("hdby");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRWhitePointX = bmdFourCC("hdwx");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRWhitePointY = bmdFourCC("hdwy");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRMaxDisplayMasteringLuminance = bmdFourCC("hdml");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRMinDisplayMasteringLuminance = bmdFourCC("hmil");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRMaximumContentLightLevel = bmdFourCC("mcll");
+inline constexpr BMDDeckLinkFrameMetadataID bmdDeckLinkFrameMetadataHDRMaximumFrameAverageLightLevel = bmdFourCC("fall");
+inline constexpr BMDColorspace bmdColorspaceRec601 = bmdFourCC("r601");
+inline constexpr BMDColorspace bmdColorspaceRec709 = bmdFourCC("r709");
+inline constexpr BMDColorspace bmdColorspaceRec2020 = bmdFourCC("2020");
+inline constexpr BMDDeckLinkAttributeID BMDDeckLinkSupportsHDRMetadata = bmdFourCC("hdrm");
+inline constexpr BMDDeckLinkAttributeID BMDDeckLinkSupportsColorspaceMetadata = bmdFourCC("cmet");
 
 struct IUnknown {
     virtual HRESULT QueryInterface(REFIID iid, LPVOID *object) = 0;
@@ -120,6 +148,16 @@ struct IDeckLinkVideoFrame : IUnknown {
 
 struct IDeckLinkMutableVideoFrame : IDeckLinkVideoFrame {
     virtual HRESULT SetFlags(BMDFrameFlags flags) = 0;
+};
+
+struct IDeckLinkVideoFrameMetadataExtensions : IUnknown {
+    virtual HRESULT GetInt(BMDDeckLinkFrameMetadataID id, int64_t *value) = 0;
+    virtual HRESULT GetFloat(BMDDeckLinkFrameMetadataID id, double *value) = 0;
+    virtual HRESULT GetFlag(BMDDeckLinkFrameMetadataID id, bool *value) = 0;
+};
+
+struct IDeckLinkProfileAttributes : IUnknown {
+    virtual HRESULT GetFlag(BMDDeckLinkAttributeID id, bool *value) = 0;
 };
 
 struct IDeckLinkVideoOutputCallback : IUnknown {

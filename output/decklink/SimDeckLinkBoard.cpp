@@ -141,6 +141,7 @@ void SimDeckLinkBoard::resetLocked(bool present)
     m_defaultMode = bmdFourCC("Hp60");
     m_defaultModeReadFails = false;
     m_enableFails = false;
+    m_hdrSupported = true;
     m_enabled = 0;
     m_callback = nullptr;
     m_scheduled = 0;
@@ -410,8 +411,20 @@ HRESULT SimDeckLinkBoard::disable()
     return S_OK;
 }
 
+bool SimDeckLinkBoard::hdrSupported() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_hdrSupported;
+}
+
+void SimDeckLinkBoard::setHdrSupported(bool supported)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hdrSupported = supported;
+}
+
 HRESULT SimDeckLinkBoard::display(int32_t width, int32_t height, int32_t rowBytes, BMDPixelFormat format,
-                                  const uint8_t *bytes)
+                                  const uint8_t *bytes, const SimSignal &signal)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     recordLocked(callText("DisplayVideoFrameSync(%dx%d,%d,%s)", width, height, rowBytes, bmdCodeText(format).c_str()));
@@ -431,6 +444,8 @@ HRESULT SimDeckLinkBoard::display(int32_t width, int32_t height, int32_t rowByte
     // Listed as the generator lists it.
     m_output.videoFormat = mode->name == "HD 720p 60" ? "720p 59.94" : mode->name;
     m_output.sequence = ++m_sequence;
+    m_output.signal = signal;
+    m_output.signal.bitDepth = (format == bmdFormat10BitYUV || format == bmdFormat10BitRGB) ? 10 : 8;
     m_haveOutput = true;
     if (!m_captureFolder.empty())
         writeSimCaptureLogged(m_captureFolder, "decklink", m_output, m_captureError);

@@ -83,7 +83,12 @@ public:
     HRESULT supports(BMDDisplayMode mode, BMDPixelFormat format, BMDDisplayModeSupport *result);
     HRESULT enable(BMDDisplayMode mode, BMDVideoOutputFlags flags);
     HRESULT disable();
-    HRESULT display(int32_t width, int32_t height, int32_t rowBytes, BMDPixelFormat format, const uint8_t *bytes);
+    HRESULT display(int32_t width, int32_t height, int32_t rowBytes, BMDPixelFormat format, const uint8_t *bytes,
+                    const SimSignal &signal = {});
+    // The device's answer to BMDDeckLinkSupportsHDRMetadata and
+    // ...ColorspaceMetadata (true unless a test says otherwise).
+    bool hdrSupported() const;
+    void setHdrSupported(bool supported);
     HRESULT schedule(bool frame, BMDTimeValue time, BMDTimeValue duration, BMDTimeScale scale);
 
 private:
@@ -102,6 +107,7 @@ private:
     BMDDisplayMode m_defaultMode = 0;
     bool m_defaultModeReadFails = false;
     bool m_enableFails = false;
+    bool m_hdrSupported = true;
     BMDDisplayMode m_enabled = 0;
     IDeckLinkVideoOutputCallback *m_callback = nullptr;
     int64_t m_scheduled = 0;

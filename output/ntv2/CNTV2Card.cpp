@@ -188,6 +188,55 @@ bool CNTV2Card::SetSDIOutVPID(ULWord a, ULWord b, UWord spigot)
     return board().writeVpid(a, b, spigot);
 }
 
+bool CNTV2Card::SetVPIDTransferCharacteristics(NTV2VPIDTransferCharacteristics value, NTV2Channel channel)
+{
+    if (!m_open)
+        return refused("SetVPIDTransferCharacteristics");
+    return board().writeVpidField(SimKonaBoard::kVpidTransfer, value, channel);
+}
+
+bool CNTV2Card::SetVPIDColorimetry(NTV2VPIDColorimetry value, NTV2Channel channel)
+{
+    if (!m_open)
+        return refused("SetVPIDColorimetry");
+    return board().writeVpidField(SimKonaBoard::kVpidColorimetry, value, channel);
+}
+
+bool CNTV2Card::SetVPIDLuminance(NTV2VPIDLuminance value, NTV2Channel channel)
+{
+    if (!m_open)
+        return refused("SetVPIDLuminance");
+    return board().writeVpidField(SimKonaBoard::kVpidLuminance, value, channel);
+}
+
+bool CNTV2Card::SetVPIDRGBRange(NTV2VPIDRGBRange value, NTV2Channel channel)
+{
+    if (!m_open)
+        return refused("SetVPIDRGBRange");
+    return board().writeVpidField(SimKonaBoard::kVpidRgbRange, value, channel);
+}
+
+bool CNTV2Card::SetHDRData(const HDRRegValues &values)
+{
+    if (!m_open)
+        return refused("SetHDRData");
+    return board().writeHdrData(values);
+}
+
+bool CNTV2Card::EnableHDMIHDR(bool enable)
+{
+    if (!m_open)
+        return refused("EnableHDMIHDR");
+    return board().writeHdmiHdr(enable);
+}
+
+bool CNTV2Card::SetHDMIHDRConstantLuminance(bool enable)
+{
+    if (!m_open)
+        return refused("SetHDMIHDRConstantLuminance");
+    return board().writeHdmiConstantLuminance(enable);
+}
+
 bool CNTV2Card::GetOutputFrame(NTV2Channel channel, ULWord &frame)
 {
     if (!m_open)

@@ -70,6 +70,35 @@ enum AJA_PixelFormat : uint32_t {
     AJA_PixelFormat_YCBCR10_420PL = 33
 };
 
+// Payload identifier fields the card fills in from its own settings.
+enum NTV2VPIDTransferCharacteristics : uint32_t {
+    NTV2_VPID_TC_SDR_TV = 0,
+    NTV2_VPID_TC_HLG = 1,
+    NTV2_VPID_TC_PQ = 2,
+    NTV2_VPID_TC_Unspecified = 3
+};
+enum NTV2VPIDColorimetry : uint32_t {
+    NTV2_VPID_Color_Rec709 = 0,
+    NTV2_VPID_Color_VANC = 1,
+    NTV2_VPID_Color_UHDTV = 2,
+    NTV2_VPID_Color_Unknown = 3
+};
+enum NTV2VPIDLuminance : uint32_t { NTV2_VPID_Luminance_YCbCr = 0, NTV2_VPID_Luminance_ICtCp = 1 };
+enum NTV2VPIDRGBRange : uint32_t { NTV2_VPID_Range_Narrow = 0, NTV2_VPID_Range_Full = 1 };
+
+// The HDMI HDR infoframe's static metadata as register values (0.00002 for
+// chromaticities, 1 cd/m2 max, 0.0001 cd/m2 min mastering luminance).
+struct HDRRegValues {
+    uint16_t greenPrimaryX = 0, greenPrimaryY = 0;
+    uint16_t bluePrimaryX = 0, bluePrimaryY = 0;
+    uint16_t redPrimaryX = 0, redPrimaryY = 0;
+    uint16_t whitePointX = 0, whitePointY = 0;
+    uint16_t maxMasteringLuminance = 0, minMasteringLuminance = 0;
+    uint16_t maxContentLightLevel = 0, maxFrameAverageLightLevel = 0;
+    uint8_t electroOpticalTransferFunction = 0;
+    uint8_t staticMetadataDescriptorID = 0;
+};
+
 ULWord GetNTV2FrameGeometryWidth(NTV2FrameGeometry geometry);
 ULWord GetNTV2FrameGeometryHeight(NTV2FrameGeometry geometry);
 uint32_t AJA_CalcRowBytesForFormat(AJA_PixelFormat format, uint32_t width);
@@ -113,6 +142,14 @@ public:
     bool SetSDIOut3GbEnable(NTV2Channel channel, bool enable);
 
     bool SetSDIOutVPID(ULWord a, ULWord b, UWord spigot = NTV2_CHANNEL1);
+    bool SetVPIDTransferCharacteristics(NTV2VPIDTransferCharacteristics value, NTV2Channel channel);
+    bool SetVPIDColorimetry(NTV2VPIDColorimetry value, NTV2Channel channel);
+    bool SetVPIDLuminance(NTV2VPIDLuminance value, NTV2Channel channel);
+    bool SetVPIDRGBRange(NTV2VPIDRGBRange value, NTV2Channel channel);
+    // HDMI HDR infoframe: the static metadata, and whether it is sent.
+    bool SetHDRData(const HDRRegValues &values);
+    bool EnableHDMIHDR(bool enable);
+    bool SetHDMIHDRConstantLuminance(bool enable);
     bool GetOutputFrame(NTV2Channel channel, ULWord &frame);
     // Synchronous: the bytes are in card memory when it returns.
     bool DMAWriteFrame(ULWord frame, const ULWord *buffer, ULWord bytes);

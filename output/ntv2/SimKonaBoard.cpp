@@ -113,6 +113,15 @@ void SimKonaBoard::resetLocked(bool present)
         m_outputFrameFails[c] = false;
     }
     m_vpidA = m_vpidB = 0;
+    for (uint32_t c = 0; c < kChannels; ++c) {
+        m_spigotVpid[c][0] = m_spigotVpid[c][1] = 0;
+        m_spigotWritten[c] = false;
+        for (auto &field : m_vpidFields)
+            field[c] = 0;
+    }
+    m_hdr = HDRRegValues{};
+    m_hdmiHdr = false;
+    m_hdmiConstantLuminance = false;
     m_serial = "SIM-KONA-0001";
     m_calls.clear();
     m_memory.assign(kFrames, {});
@@ -121,6 +130,7 @@ void SimKonaBoard::resetLocked(bool present)
     m_sequence = 0;
     m_captureFolder = present ? simCaptureFolderFromEnvironment() : "";
     m_captureError.clear();
+    m_observer = nullptr;
 }
 
 bool SimKonaBoard::present() const
@@ -195,6 +205,34 @@ void SimKonaBoard::vpid(uint32_t &a, uint32_t &b) const
     b = m_vpidB;
 }
 
+bool SimKonaBoard::vpidOf(uint32_t spigot, uint32_t &a, uint32_t &b) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (spigot >= kChannels || !m_spigotWritten[spigot])
+        return false;
+    a = m_spigotVpid[spigot][0];
+    b = m_spigotVpid[spigot][1];
+    return true;
+}
+
+uint32_t SimKonaBoard::vpidField(VpidField field, uint32_t channel) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return field < kVpidFields && channel < kChannels ? m_vpidFields[field][channel] : 0;
+}
+
+HDRRegValues SimKonaBoard::hdrData() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_hdr;
+}
+
+bool SimKonaBoard::hdmiHdr() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_hdmiHdr;
+}
+
 uint32_t SimKonaBoard::outputFrameOf(uint32_t channel) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -265,6 +303,7 @@ bool SimKonaBoard::outputFrame(SimFrame &frame) const
     frame.layout = m_output.layout;
     frame.videoFormat = m_output.videoFormat;
     frame.sequence = m_output.sequence;
+    frame.signal = m_output.signal;
     const FrameMemory &m = m_memory[m_outputFrame[NTV2_CHANNEL1]];
     frame.bytes.assign(m.bytes(), m.bytes() + m.size());
     return true;
@@ -274,6 +313,12 @@ uint64_t SimKonaBoard::sequence() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_sequence;
+}
+
+void SimKonaBoard::setFrameObserver(FrameObserver observer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_observer = std::move(observer);
 }
 
 void SimKonaBoard::setCaptureFolder(const std::string &folder)
@@ -387,6 +432,53 @@ bool SimKonaBoard::writeVpid(uint32_t a, uint32_t b, uint32_t spigot)
         m_vpidA = a;
         m_vpidB = b;
     }
+    m_spigotVpid[spigot][0] = a;
+    m_spigotVpid[spigot][1] = b;
+    m_spigotWritten[spigot] = true;
+    return true;
+}
+
+bool SimKonaBoard::writeVpidField(VpidField field, uint32_t value, uint32_t channel)
+{
+    static const char *const kNames[] = {"SetVPIDTransferCharacteristics", "SetVPIDColorimetry", "SetVPIDLuminance",
+                                         "SetVPIDRGBRange"};
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (field >= kVpidFields)
+        return false;
+    recordLocked(callText("%s(%u,%u)", kNames[field], value, channel));
+    if (!m_present || channel >= kChannels)
+        return false;
+    m_vpidFields[field][channel] = value;
+    return true;
+}
+
+bool SimKonaBoard::writeHdrData(const HDRRegValues &v)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    recordLocked(callText("SetHDRData(eotf %u)", static_cast<unsigned>(v.electroOpticalTransferFunction)));
+    if (!m_present)
+        return false;
+    m_hdr = v;
+    return true;
+}
+
+bool SimKonaBoard::writeHdmiHdr(bool enable)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    recordLocked(callText("EnableHDMIHDR(%d)", enable ? 1 : 0));
+    if (!m_present)
+        return false;
+    m_hdmiHdr = enable;
+    return true;
+}
+
+bool SimKonaBoard::writeHdmiConstantLuminance(bool enable)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    recordLocked(callText("SetHDMIHDRConstantLuminance(%d)", enable ? 1 : 0));
+    if (!m_present)
+        return false;
+    m_hdmiConstantLuminance = enable;
     return true;
 }
 
@@ -430,7 +522,10 @@ bool SimKonaBoard::dmaWrite(uint32_t frame, const void *bytes, uint32_t count)
     const char *name = konaFormatNameForBoard(m_videoFormat, m_vpidA);
     m_output.videoFormat = name ? name : callText("NTV2 format %u", m_videoFormat);
     m_output.sequence = ++m_sequence;
+    describeSignalLocked(m_output.signal);
     m_haveOutput = true;
+    if (m_observer)
+        m_observer(m_output, std::vector<uint8_t>(m.bytes(), m.bytes() + m.size()));
     if (!m_captureFolder.empty())
         writeSimCaptureLogged(m_captureFolder, "kona", m_output, m.bytes(), m.size(), m_captureError);
     return true;
@@ -475,4 +570,37 @@ bool SimKonaBoard::close()
         return false;
     --m_openCount;
     return true;
+}
+
+void SimKonaBoard::describeSignalLocked(SimSignal &s) const
+{
+    s = SimSignal{};
+    for (uint32_t c = 0; c < kChannels; ++c)
+        if (m_spigotWritten[c])
+            s.sdiVpid.push_back({c + 1, m_spigotVpid[c][0], m_spigotVpid[c][1]});
+    // As a receiver reads SDI output 1's payload identifier.
+    const uint32_t transfer = konaWordTransfer(m_vpidA);
+    s.eotf = transfer == 1 ? kEotfHlg : transfer == 2 ? kEotfPq : kEotfSdr;
+    s.colorimetry = konaWordColorimetry(m_vpidA) == 2 ? kColorimetry2020 : kColorimetry709;
+    s.fullRange = m_vpidFields[kVpidRgbRange][NTV2_CHANNEL1] == NTV2_VPID_Range_Full;
+    const std::string &layout = m_output.layout;
+    s.bitDepth = (layout == "v210" || layout == "dpx10" || layout == "r210") ? 10 : layout == "none" ? 0 : 8;
+    const int32_t row = konaFormatByNtv2(m_videoFormat);
+    if (m_hdmiHdr && row >= 0 && kKonaVideoFormats[row].hdmi) {
+        s.hdrPresent = s.infoframe = true;
+        QiHdrFields &f = s.hdr;
+        f.primaries[0][0] = m_hdr.greenPrimaryX;
+        f.primaries[0][1] = m_hdr.greenPrimaryY;
+        f.primaries[1][0] = m_hdr.bluePrimaryX;
+        f.primaries[1][1] = m_hdr.bluePrimaryY;
+        f.primaries[2][0] = m_hdr.redPrimaryX;
+        f.primaries[2][1] = m_hdr.redPrimaryY;
+        f.white[0] = m_hdr.whitePointX;
+        f.white[1] = m_hdr.whitePointY;
+        f.maxLuminance = m_hdr.maxMasteringLuminance;
+        f.minLuminance = m_hdr.minMasteringLuminance;
+        f.maxCll = m_hdr.maxContentLightLevel;
+        f.maxFall = m_hdr.maxFrameAverageLightLevel;
+        f.eotf = m_hdr.electroOpticalTransferFunction;
+    }
 }

@@ -1,8 +1,10 @@
 #pragma once
+#include "CNTV2Card.h"
 #include "QiFrameBlock.h"
 #include "SimFrame.h"
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -46,6 +48,14 @@ public:
     uint32_t frameBufferFormat(uint32_t channel) const;
     bool setFrameBufferFormat(uint32_t channel, uint32_t fbf);
     void vpid(uint32_t &a, uint32_t &b) const;
+    // The words of an SDI output (spigot from 0); false when never written.
+    bool vpidOf(uint32_t spigot, uint32_t &a, uint32_t &b) const;
+    // Payload identifier settings of a channel (kVpid... fields).
+    enum VpidField { kVpidTransfer = 0, kVpidColorimetry, kVpidLuminance, kVpidRgbRange, kVpidFields };
+    uint32_t vpidField(VpidField field, uint32_t channel) const;
+    // The HDMI HDR infoframe's data and whether it is sent.
+    HDRRegValues hdrData() const;
+    bool hdmiHdr() const;
     uint32_t outputFrameOf(uint32_t channel) const;
     void setOutputFrame(uint32_t channel, uint32_t frame);
     // Makes reading the output frame of channel fail (fault injection).
@@ -63,6 +73,10 @@ public:
     // The frame channel 1 outputs, as last written; false before any write.
     bool outputFrame(SimFrame &frame) const;
     uint64_t sequence() const;
+    // Called, under the board's lock, with the description and bytes of
+    // every frame that reaches channel 1's output (tests); null stops it.
+    using FrameObserver = std::function<void(const SimFrame &description, const std::vector<uint8_t> &bytes)>;
+    void setFrameObserver(FrameObserver observer);
     void setCaptureFolder(const std::string &folder);
 
     // The card layer's entry points; each records the call.
@@ -76,6 +90,10 @@ public:
     bool read3G(uint32_t channel, bool &enable);
     bool write3Gb(uint32_t channel, bool enable);
     bool writeVpid(uint32_t a, uint32_t b, uint32_t spigot);
+    bool writeVpidField(VpidField field, uint32_t value, uint32_t channel);
+    bool writeHdrData(const HDRRegValues &values);
+    bool writeHdmiHdr(bool enable);
+    bool writeHdmiConstantLuminance(bool enable);
     bool readOutputFrame(uint32_t channel, uint32_t &frame);
     bool dmaWrite(uint32_t frame, const void *bytes, uint32_t count);
     bool readSerial(std::string &serial);
@@ -97,6 +115,8 @@ private:
     ~SimKonaBoard();
     void resetLocked(bool present);
     void recordLocked(const std::string &call);
+    // The signal of the frame now on the output, from what the board was told.
+    void describeSignalLocked(SimSignal &signal) const;
     void blockChanging(const uint8_t *begin, size_t bytes) override;
 
     mutable std::mutex m_mutex;
@@ -107,6 +127,12 @@ private:
     bool m_3g[kChannels] = {};
     bool m_3gb[kChannels] = {};
     uint32_t m_vpidA = 0, m_vpidB = 0;
+    uint32_t m_spigotVpid[kChannels][2] = {};
+    bool m_spigotWritten[kChannels] = {};
+    uint32_t m_vpidFields[kVpidFields][kChannels] = {};
+    HDRRegValues m_hdr;
+    bool m_hdmiHdr = false;
+    bool m_hdmiConstantLuminance = false;
     uint32_t m_outputFrame[kChannels] = {};
     bool m_outputFrameFails[kChannels] = {};
     std::string m_serial = "SIM-KONA-0001";
@@ -115,6 +141,7 @@ private:
     SimFrame m_output; // description of channel 1's last frame (bytes unused)
     bool m_haveOutput = false;
     uint64_t m_sequence = 0;
+    FrameObserver m_observer;
     std::string m_captureFolder;
     std::string m_captureError; // the capture failure last logged
 };

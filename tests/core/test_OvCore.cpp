@@ -842,3 +842,101 @@ TEST_F(Engine, FramesPresentedCountsOneFramePerDrawnRequest)
     EXPECT_EQ(dummy->count(), 2u);
     EXPECT_EQ(core.framesPresented(), frames0 + 2);
 }
+
+// The signal options: kept apart from the twelve, applied to the raster as
+// one signal, the matrix following the colorimetry.
+TEST_F(Engine, SignalOptionsReachTheRasterAndStayOutOfTheUsualList)
+{
+    EXPECT_FALSE(raster.signal().described) << "untouched until a request names a signal option";
+    std::vector<QiParams> plain, asked;
+    core.getGenOptions(plain);
+    core.getGenOptions(asked, false);
+    EXPECT_EQ(plain, asked);
+    ASSERT_EQ(plain.size(), 14u);
+
+    QiParams pq;
+    pq.set("TransferFunction", "pq");
+    pq.set("Colorimetry", "BT.2020");
+    pq.set("MaxCLL", "1200");
+    pq.set("MaxFALL", "70000");
+    postWait(pq);
+    QiSignal s = raster.signal();
+    EXPECT_TRUE(s.described);
+    EXPECT_EQ(s.eotf, kEotfPq);
+    EXPECT_EQ(s.colorimetry, kColorimetry2020);
+    EXPECT_TRUE(s.metadata);
+    EXPECT_TRUE(s.mastering) << "PQ sends the mastering display by default";
+    EXPECT_EQ(s.red, (QiChromaticity{0.708, 0.292}));
+    EXPECT_EQ(s.white, (QiChromaticity{0.3127, 0.3290}));
+    EXPECT_EQ(s.maxCll, 1200);
+    EXPECT_EQ(s.maxFall, 65535) << "clamped to the field";
+    EXPECT_EQ(raster.colourEncoding(), 5) << "Rec709 (compressed) became Rec2020 (compressed)";
+    QiParams values;
+    core.getGenValues(values);
+    EXPECT_EQ(value(values, "ColorEncoding"), "Rec2020 (compressed)");
+    EXPECT_FALSE(values.has("TransferFunction")) << "the usual values map is unchanged";
+    EXPECT_EQ(logged->get().find("unknown option"), std::string::npos);
+
+    QiParams hlg;
+    hlg.set("TransferFunction", "HLG");
+    hlg.set("MasteringPrimaries", "P3-D65");
+    postWait(hlg);
+    s = raster.signal();
+    EXPECT_EQ(s.eotf, kEotfHlg);
+    EXPECT_TRUE(s.metadata);
+    EXPECT_FALSE(s.mastering) << "HLG goes without the mastering display unless asked";
+    EXPECT_EQ(s.red, (QiChromaticity{0.680, 0.320}));
+    QiParams on;
+    on.set("HdrMetadata", "On");
+    on.set("MasteringPrimaries", "Custom");
+    on.set("MasteringRedX", "0.7");
+    on.set("MasteringRedY", "2");
+    on.set("MasteringMinLuminance", "0.0001");
+    postWait(on);
+    s = raster.signal();
+    EXPECT_TRUE(s.mastering);
+    EXPECT_EQ(s.red, (QiChromaticity{0.7, 1.0})) << "custom xy, clamped to 0..1";
+    EXPECT_EQ(s.green, (QiChromaticity{0.170, 0.797}));
+    EXPECT_DOUBLE_EQ(s.minLuminance, 0.0001);
+
+    QiParams sdr;
+    sdr.set("TransferFunction", "SDR");
+    sdr.set("Colorimetry", "BT.709");
+    sdr.set("HdrMetadata", "Auto");
+    postWait(sdr);
+    s = raster.signal();
+    EXPECT_EQ(s.eotf, kEotfSdr);
+    EXPECT_FALSE(s.metadata) << "no metadata for SDR";
+    EXPECT_TRUE(s.described);
+    EXPECT_EQ(raster.colourEncoding(), 3);
+
+    std::vector<QiParams> more;
+    core.getGenOptions(more, true);
+    ASSERT_EQ(more.size(), 14u + 17u + 1u);
+    EXPECT_EQ(value(more[14], "Name"), "TransferFunction");
+    EXPECT_EQ(value(more[14], "nVal"), "3");
+    EXPECT_EQ(value(more[30], "Name"), "MaxFALL");
+    const QiParams &now = more.back();
+    EXPECT_EQ(value(now, "TransferFunction"), "SDR");
+    EXPECT_EQ(value(now, "MasteringPrimaries"), "Custom");
+    EXPECT_EQ(value(now, "MasteringRedY"), "1.000000");
+    EXPECT_EQ(value(now, "MaxFALL"), "65535");
+
+    // One shape for the panel and tools: descriptions, all values, current.
+    std::vector<QiParams> joined = more;
+    ovJoinSignalMaps(joined);
+    ASSERT_EQ(joined.size(), 12u + 17u + 2u);
+    EXPECT_EQ(value(joined[11], "Name"), "ColorEncoding");
+    EXPECT_EQ(value(joined[12], "Name"), "TransferFunction");
+    EXPECT_EQ(value(joined[29], "OutputColor"), "RGB_24");
+    EXPECT_EQ(value(joined[29], "MaxFALL"), "65535");
+    EXPECT_EQ(joined[30], more[13]);
+    std::vector<QiParams> usual = plain;
+    ovJoinSignalMaps(usual);
+    EXPECT_EQ(usual, plain) << "a list without signal maps stays as it is";
+
+    // A request naming the same signal again changes nothing, so draws nothing new.
+    const uint64_t frames = core.framesPresented();
+    postWait(sdr);
+    EXPECT_EQ(core.framesPresented(), frames);
+}

@@ -174,7 +174,9 @@ TEST(SimBoards, CaptureFilesFollowEveryOutputFrame)
     EXPECT_EQ(static_cast<uint8_t>(raw[0]), 0x5A);
     EXPECT_EQ(readFile(folder.path() + "/kona-out.json"),
               "{\"width\": 1280, \"height\": 720, \"rowBytes\": 3456, \"layout\": \"v210\", "
-              "\"videoFormat\": \"720p 59.94\", \"sequence\": 2}\n");
+              "\"videoFormat\": \"720p 59.94\", \"sequence\": 2, \"sdiVpid\": [], \"signal\": {\"eotf\": \"SDR\", "
+              "\"colorimetry\": \"BT.709\", \"range\": \"narrow\", \"bitDepth\": 10}, \"hdrMetadata\": "
+              "{\"present\": false}, \"hdmiInfoframe\": null}\n");
     // No temporary file stays behind.
     int files = 0;
     for (const auto &entry : std::filesystem::directory_iterator(folder.path()))

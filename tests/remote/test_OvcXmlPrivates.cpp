@@ -347,3 +347,47 @@ TEST(OvcXmlPrivates, VersionEdidRescanAndShutdown)
     EXPECT_TRUE(peerClosed(fd, 1000));
     close(fd);
 }
+
+// The signal options travel through SetGen; GetGenOptions shows them only
+// to a caller that asks with {"Signal": true}.
+TEST(OvcXmlPrivates, SignalOptionsAreOptIn)
+{
+    Remote r;
+    XmlRpcValue plain = r.call("GetGenOptions");
+    ASSERT_EQ(plain.getType(), XmlRpcValue::TypeArray);
+    XmlRpcValue no;
+    no["Signal"] = false;
+    EXPECT_EQ(r.call("GetGenOptions", one(no)), plain);
+    XmlRpcValue other;
+    other["Pattern"] = "TestBars";
+    EXPECT_EQ(r.call("GetGenOptions", one(other)), plain) << "other members change nothing";
+    EXPECT_EQ(r.call("GetGenOptions", one("Signal")), plain);
+
+    XmlRpcValue set;
+    set["TransferFunction"] = "HLG";
+    set["Colorimetry"] = "BT.2020";
+    set["MaxCLL"] = 800;
+    XmlRpcValue id = r.call("SetGen", one(set));
+    ASSERT_EQ(id.getType(), XmlRpcValue::TypeInt);
+    ASSERT_TRUE(r.engine.core.waitProcessed(id.asInt(), std::chrono::seconds(10)));
+
+    for (XmlRpcValue yes : {XmlRpcValue(true), XmlRpcValue(1), XmlRpcValue("true")}) {
+        XmlRpcValue ask;
+        ask["Signal"] = yes;
+        XmlRpcValue more = r.call("GetGenOptions", one(ask));
+        ASSERT_EQ(more.size(), plain.size() + 18) << yes.toXml();
+        for (int i = 0; i < plain.size() - 2; ++i)
+            EXPECT_EQ(more[i], plain[i]) << "the usual descriptions come first, unchanged: " << i;
+        XmlRpcValue values = more[plain.size() - 2];
+        EXPECT_EQ(values["ColorEncoding"], XmlRpcValue("Rec2020 (compressed)")) << "the matrix followed BT.2020";
+        EXPECT_FALSE(values.hasMember("TransferFunction")) << "the usual values stay as they were";
+        EXPECT_EQ(more[plain.size()]["Name"], XmlRpcValue("TransferFunction"));
+        EXPECT_EQ(more[plain.size()]["TransferFunction2"], XmlRpcValue("HLG"));
+        XmlRpcValue now = more[more.size() - 1];
+        EXPECT_TRUE(allMembersAreStrings(now));
+        EXPECT_EQ(now["TransferFunction"], XmlRpcValue("HLG"));
+        EXPECT_EQ(now["Colorimetry"], XmlRpcValue("BT.2020"));
+        EXPECT_EQ(now["MaxCLL"], XmlRpcValue("800"));
+        EXPECT_EQ(now["HdrMetadata"], XmlRpcValue("Auto"));
+    }
+}

@@ -201,3 +201,24 @@ TEST(OvRender, CommaDecimalAndTurkishLocalesChangeNothing)
         EXPECT_EQ(time.find_first_not_of("0123456789.e-"), std::string::npos) << loc << ": " << time;
     }
 }
+
+TEST(OvRender, DescriptionCarriesTheSignal)
+{
+    TempDir dir;
+    fs::path raw = dir.path / "hdr.raw";
+    // 1080p 59.94 level A in v210: the published payload word for PQ/BT.2020.
+    Outcome r = run("-o " + raw.string() + " Pattern=fullfield TransferFunction=PQ Colorimetry=BT.2020 MaxCLL=1000",
+                    "ORVANE_SIM_KONA=videoformat=24,fbf=0");
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::string json = slurp(dir.path / "hdr.json");
+    for (const char *part : {"\"a\": \"0x89EAA001\"", "\"eotf\": \"PQ\", \"colorimetry\": \"BT.2020\"",
+                             "\"bitDepth\": 10", "\"hdrMetadata\": {\"present\": true", "\"maxCLL\": 1000",
+                             "\"hdmiInfoframe\": \"87 01 1A "})
+        EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+
+    Outcome sdr = run("-o " + raw.string() + " Pattern=fullfield", "ORVANE_SIM_KONA=videoformat=24,fbf=0");
+    ASSERT_EQ(sdr.status, 0) << sdr.out;
+    json = slurp(dir.path / "hdr.json");
+    EXPECT_NE(json.find("\"signal\": {\"eotf\": \"SDR\", \"colorimetry\": \"BT.709\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"hdrMetadata\": {\"present\": false}"), std::string::npos) << json;
+}

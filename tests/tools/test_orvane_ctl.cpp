@@ -174,7 +174,7 @@ TEST(OrvaneCtl, EveryCommandAgainstAHeadlessGenerator)
     {
         const Result r = ctl({"generator", "--json"});
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(pyJson(r.out, {"[o['name'] for o in d['options']]", "d['settings']['VideoFormat']",
+        EXPECT_EQ(pyJson(r.out, {"[o['name'] for o in d['options']][:12]", "d['settings']['VideoFormat']",
                                  "d['request']['Pattern']", "'720p 59.94' in [o for o in d['options'] if "
                                                             "o['name']=='VideoFormat'][0]['values']",
                                  "[o['current'] for o in d['options'] if o['name']=='WhiteLevel']"}),
@@ -182,6 +182,33 @@ TEST(OrvaneCtl, EveryCommandAgainstAHeadlessGenerator)
                                             "\"VideoFormat\", \"OutputTitling\", \"BitDepth\", \"BlackLevel\", "
                                             "\"WhiteLevel\", \"OutputColor\", \"VideoMute\", \"ColorEncoding\"]",
                                             "\"" + c.videoFormat + "\"", "\"Colorbars\"", "true", "[\"940\"]"}));
+    }
+
+    // The signal options follow the output options; set like them, they
+    // reach the board's description of the frame.
+    {
+        const Result r = ctl({"generator", "--json"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(pyJson(r.out, {"[o['name'] for o in d['options']][12:16]",
+                                 "[o['current'] for o in d['options'] if o['name']=='TransferFunction']"}),
+                  (std::vector<std::string>{"[\"TransferFunction\", \"Colorimetry\", \"SignalRange\", "
+                                            "\"HdrMetadata\"]",
+                                            "[\"SDR\"]"}));
+        const Result s = ctl({"set", "transferfunction=pq", "Colorimetry=bt.2020", "MaxCLL=1000", "--json"});
+        ASSERT_EQ(s.status, 0) << s.err;
+        EXPECT_EQ(pyJson(s.out, {"d['taken']", "d['shown']", "d['request']"}),
+                  (std::vector<std::string>{"true", "true",
+                                            "{\"Colorimetry\": \"BT.2020\", \"MaxCLL\": \"1000\", "
+                                            "\"TransferFunction\": \"PQ\"}"}));
+        const std::string desc = readFile(g.dir.path + "/kona-out.json");
+        EXPECT_EQ(pyJson(desc, {"d['signal']['eotf']", "d['signal']['colorimetry']", "d['hdrMetadata']['maxCLL']",
+                                "d['sdiVpid'][0]['a'][:6]"}),
+                  (std::vector<std::string>{"\"PQ\"", "\"BT.2020\"", "1000", "\"0x89EB\""}));
+        EXPECT_EQ(py1(ctl({"generator", "--json"}).out, "d['settings']['TransferFunction']"), "\"PQ\"");
+        expectFailure(ctl({"set", "TransferFunction=HDR10"}), 1, "TransferFunction");
+        const Result back = ctl({"set", "TransferFunction=SDR", "Colorimetry=BT.709"});
+        ASSERT_EQ(back.status, 0) << back.err;
+        EXPECT_EQ(py1(readFile(g.dir.path + "/kona-out.json"), "d['hdrMetadata']['present']"), "false");
     }
 
     // set: waits for the request to be taken, then the board shows it.

@@ -173,7 +173,7 @@ TEST(OvPanelRemote, FoundByDiscoveryPatternAndOptionsChangeItsOutput)
     EXPECT_EQ(net->port(), gen.port);
     auto *page = qobject_cast<OvpGenerator *>(dlg.page());
     ASSERT_NE(page, nullptr);
-    EXPECT_EQ(page->optionRows(), 9);
+    EXPECT_EQ(page->optionRows(), 26); // nine output options, seventeen signal options
 
     // A pattern chosen on the patterns page: full-field bars reach the
     // bottom row, which the start-up bars (SMPTE) do not.
@@ -238,7 +238,7 @@ TEST(OvPanelRemote, TypedHostPortAndAGeneratorThatStopsAnswering)
     button(&dlg, "PbConnect")->click();
     auto *page = qobject_cast<OvpGenerator *>(dlg.page());
     ASSERT_NE(page, nullptr);
-    ASSERT_EQ(page->optionRows(), 9);
+    ASSERT_EQ(page->optionRows(), 26);
 
     // The video format from the generator page: the board goes to 720p.
     auto *format = page->findChild<QComboBox *>(QStringLiteral("VideoFormat"));
@@ -270,7 +270,7 @@ TEST(OvPanelRemote, TypedHostPortAndAGeneratorThatStopsAnswering)
     button(&dlg, "PbGenerator")->click();
     page = qobject_cast<OvpGenerator *>(dlg.page());
     ASSERT_NE(page, nullptr);
-    EXPECT_EQ(page->optionRows(), 9);
+    EXPECT_EQ(page->optionRows(), 26); // nine output options, seventeen signal options
     EXPECT_FALSE(dlg.statusLine()->property("failed").toBool()) << dlg.statusLine()->text().toStdString();
 
     gen.proc->signal(SIGTERM);

@@ -67,7 +67,8 @@ TEST(OvCoreController, PostAndWaitPutTheBarsOnTheBoard)
 
     std::vector<QiParams> gen;
     ASSERT_TRUE(c.getGenOptions(gen));
-    EXPECT_EQ(gen.size(), 14u);
+    // Twelve descriptions and the seventeen of the signal, the values, the request.
+    EXPECT_EQ(gen.size(), 31u);
     QiParams values;
     ASSERT_TRUE(c.getGenValues(values));
     EXPECT_TRUE(values.get("VideoFormat", n) && std::string(n).rfind("1080p 60.00", 0) == 0) << n;

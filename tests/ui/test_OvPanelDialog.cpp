@@ -141,8 +141,11 @@ TEST(OvPanelDialog, GeneratorPageEditsTheEnginesOutputOptions)
     button(&dlg, "PbGenerator")->click();
     auto *page = qobject_cast<OvpGenerator *>(dlg.page());
     ASSERT_NE(page, nullptr);
-    // Twelve options, three of them read-only: nine rows.
-    EXPECT_EQ(page->optionRows(), 9);
+    // Twelve options, three of them read-only, then the seventeen signal
+    // options: twenty-six rows.
+    EXPECT_EQ(page->optionRows(), 26);
+    for (const char *name : {"TransferFunction", "Colorimetry", "HdrMetadata", "MasteringMaxLuminance", "MaxCLL"})
+        EXPECT_NE(page->findChild<QWidget *>(QString::fromLatin1(name)), nullptr) << name;
     for (const char *name : {"BitDepth", "BlackLevel", "WhiteLevel"})
         EXPECT_EQ(page->findChild<QWidget *>(QString::fromLatin1(name)), nullptr) << name;
     for (const char *name : {"GatingColor", "GateRed", "GateGreen", "GateBlue", "VideoFormat", "OutputTitling",
@@ -171,6 +174,20 @@ TEST(OvPanelDialog, GeneratorPageEditsTheEnginesOutputOptions)
     c->getGenValues(values);
     const char *vf = nullptr;
     EXPECT_TRUE(values.get("VideoFormat", vf) && std::string(vf) == "720p 59.94");
+
+    // The transfer function reaches the signal the board outputs.
+    auto *transfer = page->findChild<QComboBox *>(QStringLiteral("TransferFunction"));
+    ASSERT_NE(transfer, nullptr);
+    EXPECT_EQ(transfer->currentText(), QStringLiteral("SDR"));
+    transfer->setCurrentIndex(transfer->findText(QStringLiteral("PQ")));
+    c->waitTransaction(c->post(QiParams()));
+    SimFrame out;
+    ASSERT_TRUE(SimBoards::outputFrame(out));
+    EXPECT_EQ(out.signal.eotf, kEotfPq);
+    QiParams after;
+    c->getGenValues(after);
+    const char *tf = nullptr;
+    EXPECT_TRUE(after.get("TransferFunction", tf) && std::string(tf) == "PQ");
 }
 
 TEST(OvPanelDialog, SnapshotsCountUpThroughTheButtonAndCtrlS)
@@ -323,6 +340,6 @@ TEST(OvPanelDialog, DiscoveryOnABusyPortSaysSoAndTheEngineStillWorks)
     EXPECT_TRUE(status.contains(QStringLiteral("discovery is not available: UDP port %1").arg(d.replyPort)))
         << status.toStdString();
     button(&dlg, "PbGenerator")->click();
-    EXPECT_EQ(qobject_cast<OvpGenerator *>(dlg.page())->optionRows(), 9);
+    EXPECT_EQ(qobject_cast<OvpGenerator *>(dlg.page())->optionRows(), 26);
     close(busy);
 }

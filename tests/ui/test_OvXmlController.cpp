@@ -194,8 +194,9 @@ TEST(OvXmlController, AnswersAsTheEngineItDrives)
     std::vector<QiParams> ga, gb;
     ASSERT_TRUE(net.getGenOptions(ga));
     ASSERT_TRUE(local.getGenOptions(gb));
-    ASSERT_EQ(ga.size(), 14u);
-    EXPECT_EQ(std::vector<QiParams>(ga.begin(), ga.begin() + 12), std::vector<QiParams>(gb.begin(), gb.begin() + 12));
+    // The output options and the signal options, each side alike.
+    ASSERT_EQ(ga.size(), 31u);
+    EXPECT_EQ(std::vector<QiParams>(ga.begin(), ga.begin() + 29), std::vector<QiParams>(gb.begin(), gb.begin() + 29));
     QiParams va, vb;
     ASSERT_TRUE(net.getGenValues(va));
     ASSERT_TRUE(local.getGenValues(vb));
@@ -228,7 +229,7 @@ TEST(OvXmlController, PagesBehaveAsOnTheLocalEngine)
     EXPECT_EQ(dlg.generators()->currentText(), QStringLiteral("127.0.0.1:%1").arg(remote.port));
     auto *gen = qobject_cast<OvpGenerator *>(dlg.page());
     ASSERT_NE(gen, nullptr);
-    EXPECT_EQ(gen->optionRows(), 9);
+    EXPECT_EQ(gen->optionRows(), 26); // nine editable output options, seventeen signal options
     EXPECT_FALSE(dlg.statusLine()->property("failed").toBool()) << dlg.statusLine()->text().toStdString();
     screenshot(&dlg, "panel-remote-generator");
 
@@ -449,7 +450,7 @@ TEST(OvPanelDialog, DiscoveredGeneratorsFillTheChooser)
     EXPECT_EQ(net->port(), remote.port);
     auto *gen = qobject_cast<OvpGenerator *>(dlg.page());
     ASSERT_NE(gen, nullptr);
-    EXPECT_EQ(gen->optionRows(), 9);
+    EXPECT_EQ(gen->optionRows(), 26); // nine editable output options, seventeen signal options
 
     // And back to this computer's engine.
     box->setCurrentIndex(0);

@@ -124,6 +124,18 @@ TEST(WebServer, EveryEndpointAnswersAsTheXmlRpcMethodsDo)
     EXPECT_EQ(member(v[4], "Name"), "VideoFormat");
     EXPECT_EQ(member(v[12], "VideoFormat"), "1080p 60.00 3Ga (HDMI, SDI-3Ga)");
     EXPECT_EQ(member(v[13], "Pattern"), "Colorbars");
+    // With ?signal=1 the signal options join in: 12 + 17 descriptions, then
+    // all values, then the current parameters.
+    r = call(port, "GET", "/api/generator?signal=1");
+    ASSERT_EQ(r.status, 200);
+    v = parse(r);
+    ASSERT_EQ(v.size(), 12 + 17 + 2);
+    EXPECT_EQ(member(v[11], "Name"), "ColorEncoding");
+    EXPECT_EQ(member(v[12], "Name"), "TransferFunction");
+    EXPECT_EQ(member(v[28], "Name"), "MaxFALL");
+    EXPECT_EQ(member(v[29], "VideoFormat"), "1080p 60.00 3Ga (HDMI, SDI-3Ga)");
+    EXPECT_EQ(member(v[29], "TransferFunction"), "SDR");
+    EXPECT_EQ(member(v[30], "Pattern"), "Colorbars");
 
     r = call(port, "GET", "/api/version");
     ASSERT_EQ(r.status, 200);
