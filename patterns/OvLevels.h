@@ -14,6 +14,14 @@ inline int32_t ovPercent(const QiRaster &r, int32_t p)
 
 // A fixed 8-bit code value at the raster's depth.
 inline uint32_t ovFixed8(const QiRaster &r, uint32_t v) { return v << (r.bits() - 8); }
+// A fixed 10-bit code value at the raster's depth (the low bits dropped on
+// a shallower raster).
+inline uint32_t ovFixed10(const QiRaster &r, int32_t v)
+{
+    const int bits = r.bits();
+    const auto u = static_cast<uint32_t>(v);
+    return bits >= 10 ? u << (bits - 10) : u >> (10 - bits);
+}
 
 // Colours are packed by shift and OR, without masking: a component beyond
 // the depth spills into its neighbour, as the clients who send it expect.

@@ -25,16 +25,10 @@ int32_t code(double p, bool full)
     return full ? std::clamp(roundCode(1023.0 * p), 0, 1023) : std::clamp(roundCode(64.0 + 876.0 * p), 4, 1019);
 }
 
-// A 10-bit code at the raster's depth.
-uint32_t atDepth(const QiRaster &r, int32_t v)
-{
-    const int bits = r.bits();
-    return bits >= 10 ? static_cast<uint32_t>(v) << (bits - 10) : static_cast<uint32_t>(v) >> (10 - bits);
-}
-
+// A colour of 10-bit codes at the raster's depth.
 uint64_t rgb(const QiRaster &r, int32_t red, int32_t green, int32_t blue)
 {
-    return r.pack(atDepth(r, red), atDepth(r, green), atDepth(r, blue));
+    return r.pack(ovFixed10(r, red), ovFixed10(r, green), ovFixed10(r, blue));
 }
 
 } // namespace
@@ -158,6 +152,9 @@ bool OvpBT2111::render(OvCore *engine, QiRaster *raster, const QiParams &params)
 
     char caption[48];
     std::snprintf(caption, sizeof caption, "%s", kVariants[variant < 3 ? variant : 0]);
-    ovFinishFrame(engine, r, name(), caption);
+    // Narrow-range codes go through the formula path of the 4:2:2 encoder,
+    // which keeps a grey's luma equal to its code also below black (the -7 %
+    // step stays 4); full-range codes are not what that path reads.
+    ovFinishFrame(engine, r, name(), caption, 0, variant != PqFull);
     return true;
 }

@@ -19,12 +19,6 @@ QiOptEnum g_variant("Variant", "The transfer function and range the PLUGE is dra
 QiOptDouble g_bright("Bright", "Luminance of the bright patch in cd/m2", 203, 0, 10000);
 const QiOption *const g_options[] = {&g_variant, &g_bright, nullptr};
 
-uint32_t atDepth(const QiRaster &r, int32_t v)
-{
-    const int bits = r.bits();
-    return bits >= 10 ? static_cast<uint32_t>(v) << (bits - 10) : static_cast<uint32_t>(v) >> (10 - bits);
-}
-
 } // namespace
 
 int32_t OvpHdrPluge::brightCode(double luminance, int variant)
@@ -57,7 +51,7 @@ bool OvpHdrPluge::render(OvCore *engine, QiRaster *raster, const QiParams &param
     const int32_t high = brightCode(bright, static_cast<int>(variant));
     ovBeginFrame(r);
 
-    auto grey = [&](int32_t v) { return ovGrey(r, atDepth(r, v)); };
+    auto grey = [&](int32_t v) { return ovGrey(r, ovFixed10(r, v)); };
     const int32_t W = r.width(), H = r.height();
     const OvSpan stripeRows = ovRange(H, 1, 5, 6);
     std::vector<OvRect> rects;
@@ -78,6 +72,7 @@ bool OvpHdrPluge::render(OvCore *engine, QiRaster *raster, const QiParams &param
     char caption[96];
     std::snprintf(caption, sizeof caption, "%s, bright %s cd/m2 = %d", kVariants[variant < 3 ? variant : 0], nits,
                   static_cast<int>(high));
-    ovFinishFrame(engine, r, name(), caption);
+    // Narrow range: the encoder's formula path, as for the bars.
+    ovFinishFrame(engine, r, name(), caption, 0, variant != OvpBT2111::PqFull);
     return true;
 }

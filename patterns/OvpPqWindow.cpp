@@ -17,12 +17,6 @@ QiOptInt g_size("Size", "The window's share of the picture area in percent (100:
 QiOptEnum g_range("Range", "Narrow (64-940) or full (0-1023) code values", 0, kRanges);
 const QiOption *const g_options[] = {&g_luminance, &g_size, &g_range, nullptr};
 
-uint32_t atDepth(const QiRaster &r, int32_t v)
-{
-    const int bits = r.bits();
-    return bits >= 10 ? static_cast<uint32_t>(v) << (bits - 10) : static_cast<uint32_t>(v) >> (10 - bits);
-}
-
 } // namespace
 
 OvpPqWindow::OvpPqWindow() : OvPatternRenderer(g_options, "$Revision: 1.0 $") {}
@@ -46,9 +40,9 @@ bool OvpPqWindow::render(OvCore *engine, QiRaster *raster, const QiParams &param
 
     const int32_t W = r.width(), H = r.height();
     const int32_t black = full ? 0 : 64;
-    r.fill(ovGrey(r, atDepth(r, black)));
+    r.fill(ovGrey(r, ovFixed10(r, black)));
     const int32_t w = size >= 100 ? W : ovWindowSide(W, size), h = size >= 100 ? H : ovWindowSide(H, size);
-    r.fillRect(ovGrey(r, atDepth(r, codeValue)), (W - w) / 2, (H - h) / 2, w, h);
+    r.fillRect(ovGrey(r, ovFixed10(r, codeValue)), (W - w) / 2, (H - h) / 2, w, h);
 
     char nits[32];
     auto res = std::to_chars(nits, nits + sizeof nits - 1, luminance);
@@ -56,6 +50,8 @@ bool OvpPqWindow::render(OvCore *engine, QiRaster *raster, const QiParams &param
     char caption[80];
     std::snprintf(caption, sizeof caption, "%s cd/m2 = %d (%s)", nits, static_cast<int>(codeValue),
                   full ? "full" : "narrow");
-    ovFinishFrame(engine, r, name(), caption);
+    // A measurement patch: narrow range through the encoder's formula path,
+    // as the other windows.
+    ovFinishFrame(engine, r, name(), caption, 0, !full);
     return true;
 }

@@ -237,3 +237,54 @@ TEST_F(Quiet, VideoMuteAndGatingShowTheirLevelsAtTheOutputDepth)
         core.shutdown();
     }
 }
+
+// The BT.2111 stair and PLUGE as a receiver reads them on a 10-bit Y'C'bC'r
+// output: a grey's luma is its code, the -7 % step included, under either
+// matrix. The full-range bars go out unchanged on an RGB output.
+TEST_F(Quiet, HdrBarsKeepTheirCodesAtTheOutput)
+{
+    static const uint32_t kStair[13] = {4, 64, 152, 239, 327, 414, 502, 590, 677, 765, 852, 940, 1019};
+    static const uint32_t kFullStair[13] = {0, 0, 102, 205, 307, 409, 512, 614, 716, 818, 921, 1023, 1023};
+    struct Case {
+        uint32_t fbf;
+        const char *pattern, *colorimetry;
+        const uint32_t *stair;
+    };
+    for (const Case &c : {Case{0, "BT2111-PQ", "BT.2020", kStair}, Case{0, "BT2111-HLG", "BT.709", kStair},
+                          Case{7, "BT2111-PQ-Full", "BT.2020", kFullStair}}) {
+        SCOPED_TRACE(c.pattern);
+        SimBoards::selectKona();
+        for (uint32_t ch = 0; ch < SimKonaBoard::kChannels; ++ch)
+            SimKonaBoard::instance().setFrameBufferFormat(ch, c.fbf);
+        KonaRaster raster;
+        ASSERT_TRUE(raster.init());
+        OvCore core;
+        core.start(&raster, nullptr, ovBuiltinRenderers());
+        postDone(core, request({{"Pattern", c.pattern}, {"Colorimetry", c.colorimetry}}));
+        core.shutdown();
+
+        SimFrame frame;
+        ASSERT_TRUE(SimBoards::outputFrame(frame));
+        QiSignalLayout layout;
+        ASSERT_TRUE(qiSignalLayoutFromName(frame.layout, layout));
+        QiDecodedSignal dec;
+        ASSERT_TRUE(qiDecodeSignal(layout, frame.bytes.data(), frame.bytes.size(), frame.width, frame.height,
+                                   frame.rowBytes, dec));
+        ASSERT_EQ(dec.ycbcr, c.fbf == 0);
+        const int32_t W = dec.width, H = dec.height, side = W / 8, inner = W - 2 * side;
+        auto at = [&](const std::vector<uint16_t> &p, int32_t x, int32_t y) {
+            return p[static_cast<size_t>(y) * static_cast<size_t>(dec.width) + static_cast<size_t>(x)];
+        };
+        const int32_t stairRow = 15 * H / 24, rampRow = 17 * H / 24;
+        for (int i = 0; i < 13; ++i) {
+            const int32_t x = side + (2 * i + 1) * inner / 26;
+            EXPECT_EQ(at(dec.c0, x, stairRow), c.stair[i]) << "step " << i;
+            if (!dec.ycbcr) {
+                EXPECT_EQ(at(dec.c1, x, stairRow), c.stair[i]) << "step " << i;
+                EXPECT_EQ(at(dec.c2, x, stairRow), c.stair[i]) << "step " << i;
+            }
+        }
+        EXPECT_EQ(at(dec.c0, side, rampRow), c.stair[0]);
+        EXPECT_EQ(at(dec.c0, W - side - 1, rampRow), c.stair[12]);
+    }
+}
