@@ -204,6 +204,19 @@ bool OvCore::getGenOptions(std::vector<QiParams> &out)
     return true;
 }
 
+namespace {
+// The custom mastering display's red, green, blue and white x, y, in the
+// order of SignalSettings::custom.
+const QiOptDouble *const *customCoordinates()
+{
+    static const QiOptDouble *const kCoords[8] = {
+        &OvGenOptions::masteringRedX,   &OvGenOptions::masteringRedY,   &OvGenOptions::masteringGreenX,
+        &OvGenOptions::masteringGreenY, &OvGenOptions::masteringBlueX,  &OvGenOptions::masteringBlueY,
+        &OvGenOptions::masteringWhiteX, &OvGenOptions::masteringWhiteY};
+    return kCoords;
+}
+} // namespace
+
 bool OvCore::setSignalOpts(QiParams &params)
 {
     SignalSettings s = m_signalSettings;
@@ -221,32 +234,20 @@ bool OvCore::setSignalOpts(QiParams &params)
     readEnum(OvGenOptions::signalRange, s.range);
     readEnum(OvGenOptions::hdrMetadata, s.metadata);
     readEnum(OvGenOptions::masteringPrimaries, s.primaries);
-    const QiOptDouble *coords[8] = {&OvGenOptions::masteringRedX,   &OvGenOptions::masteringRedY,
-                                    &OvGenOptions::masteringGreenX, &OvGenOptions::masteringGreenY,
-                                    &OvGenOptions::masteringBlueX,  &OvGenOptions::masteringBlueY,
-                                    &OvGenOptions::masteringWhiteX, &OvGenOptions::masteringWhiteY};
-    for (int i = 0; i < 8; ++i) {
-        if (params.has(coords[i]->name)) {
-            s.custom[i] = coords[i]->read(params);
+    // A number option named in the request.
+    auto readNumber = [&](const auto &o, auto &value) {
+        if (params.has(o.name)) {
+            value = o.read(params);
             named = true;
         }
-    }
-    if (params.has(OvGenOptions::masteringMaxLuminance.name)) {
-        s.maxLuminance = OvGenOptions::masteringMaxLuminance.read(params);
-        named = true;
-    }
-    if (params.has(OvGenOptions::masteringMinLuminance.name)) {
-        s.minLuminance = OvGenOptions::masteringMinLuminance.read(params);
-        named = true;
-    }
-    if (params.has(OvGenOptions::maxCll.name)) {
-        s.maxCll = OvGenOptions::maxCll.read(params);
-        named = true;
-    }
-    if (params.has(OvGenOptions::maxFall.name)) {
-        s.maxFall = OvGenOptions::maxFall.read(params);
-        named = true;
-    }
+    };
+    const QiOptDouble *const *coords = customCoordinates();
+    for (int i = 0; i < 8; ++i)
+        readNumber(*coords[i], s.custom[i]);
+    readNumber(OvGenOptions::masteringMaxLuminance, s.maxLuminance);
+    readNumber(OvGenOptions::masteringMinLuminance, s.minLuminance);
+    readNumber(OvGenOptions::maxCll, s.maxCll);
+    readNumber(OvGenOptions::maxFall, s.maxFall);
     if (!named)
         return false;
     s.described = true;
@@ -317,19 +318,18 @@ bool OvCore::getSignalValues(QiParams &out)
         std::lock_guard<std::mutex> guard(m_signalLock);
         s = m_signalSettings;
     }
-    out.set("TransferFunction", OvGenOptions::transferFunction.nameAt(s.transfer));
-    out.set("Colorimetry", OvGenOptions::colorimetry.nameAt(s.colorimetry));
-    out.set("SignalRange", OvGenOptions::signalRange.nameAt(s.range));
-    out.set("HdrMetadata", OvGenOptions::hdrMetadata.nameAt(s.metadata));
-    out.set("MasteringPrimaries", OvGenOptions::masteringPrimaries.nameAt(s.primaries));
-    const char *coords[8] = {"MasteringRedX",  "MasteringRedY",  "MasteringGreenX", "MasteringGreenY",
-                             "MasteringBlueX", "MasteringBlueY", "MasteringWhiteX", "MasteringWhiteY"};
+    out.set(OvGenOptions::transferFunction.name, OvGenOptions::transferFunction.nameAt(s.transfer));
+    out.set(OvGenOptions::colorimetry.name, OvGenOptions::colorimetry.nameAt(s.colorimetry));
+    out.set(OvGenOptions::signalRange.name, OvGenOptions::signalRange.nameAt(s.range));
+    out.set(OvGenOptions::hdrMetadata.name, OvGenOptions::hdrMetadata.nameAt(s.metadata));
+    out.set(OvGenOptions::masteringPrimaries.name, OvGenOptions::masteringPrimaries.nameAt(s.primaries));
+    const QiOptDouble *const *coords = customCoordinates();
     for (int i = 0; i < 8; ++i)
-        out.setDouble(coords[i], s.custom[i]);
-    out.setDouble("MasteringMaxLuminance", s.maxLuminance);
-    out.setDouble("MasteringMinLuminance", s.minLuminance);
-    out.setInt("MaxCLL", s.maxCll);
-    out.setInt("MaxFALL", s.maxFall);
+        out.setDouble(coords[i]->name, s.custom[i]);
+    out.setDouble(OvGenOptions::masteringMaxLuminance.name, s.maxLuminance);
+    out.setDouble(OvGenOptions::masteringMinLuminance.name, s.minLuminance);
+    out.setInt(OvGenOptions::maxCll.name, s.maxCll);
+    out.setInt(OvGenOptions::maxFall.name, s.maxFall);
     return true;
 }
 

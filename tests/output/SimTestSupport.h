@@ -1,5 +1,9 @@
 #pragma once
 // Helpers shared by the output tests.
+#include "SimBoards.h"
+#include "QiSignal.h"
+#include "SimKonaBoard.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -115,3 +119,26 @@ private:
     std::string m_text;
     std::unique_ptr<QiOutput> m_previous;
 };
+
+// The Kona board present with the given video and frame-buffer formats.
+inline void konaAt(uint32_t videoFormat, uint32_t fbf)
+{
+    SimBoards::selectKona();
+    SimKonaBoard::instance().setVideoFormat(videoFormat);
+    for (uint32_t c = 0; c < SimKonaBoard::kChannels; ++c)
+        SimKonaBoard::instance().setFrameBufferFormat(c, fbf);
+}
+
+// A described signal with the generator's automatic metadata: none for SDR,
+// the mastering display (primaries preset) for PQ only.
+inline QiSignal describedSignal(int32_t eotf, int32_t colorimetry, int32_t preset = 0)
+{
+    QiSignal s;
+    s.described = true;
+    s.eotf = eotf;
+    s.colorimetry = colorimetry;
+    s.metadata = eotf != kEotfSdr;
+    s.mastering = eotf == kEotfPq;
+    qiPrimariesPreset(preset, s);
+    return s;
+}

@@ -15,13 +15,7 @@ SimDeckLinkBoard &board() { return SimDeckLinkBoard::instance(); }
 
 QiSignal signalOf(int32_t eotf)
 {
-    QiSignal s;
-    s.described = true;
-    s.eotf = eotf;
-    s.colorimetry = kColorimetry2020;
-    s.metadata = eotf != kEotfSdr;
-    s.mastering = eotf == kEotfPq;
-    qiPrimariesPreset(1, s); // P3-D65
+    QiSignal s = describedSignal(eotf, kColorimetry2020, 1); // P3-D65
     s.maxLuminance = 4000;
     s.minLuminance = 0.0005;
     s.maxCll = 2000;

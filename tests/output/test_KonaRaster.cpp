@@ -16,14 +16,6 @@ namespace {
 
 SimKonaBoard &board() { return SimKonaBoard::instance(); }
 
-// The Kona board present with the given video and frame-buffer formats.
-void konaAt(uint32_t videoFormat, uint32_t fbf)
-{
-    SimBoards::selectKona();
-    board().setVideoFormat(videoFormat);
-    for (uint32_t c = 0; c < SimKonaBoard::kChannels; ++c)
-        board().setFrameBufferFormat(c, fbf);
-}
 
 } // namespace
 

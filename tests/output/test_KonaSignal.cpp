@@ -15,26 +15,6 @@ namespace {
 
 SimKonaBoard &board() { return SimKonaBoard::instance(); }
 
-void konaAt(uint32_t videoFormat, uint32_t fbf)
-{
-    SimBoards::selectKona();
-    board().setVideoFormat(videoFormat);
-    for (uint32_t c = 0; c < SimKonaBoard::kChannels; ++c)
-        board().setFrameBufferFormat(c, fbf);
-}
-
-QiSignal described(int32_t eotf, int32_t colorimetry)
-{
-    QiSignal s;
-    s.described = true;
-    s.eotf = eotf;
-    s.colorimetry = colorimetry;
-    s.metadata = eotf != kEotfSdr;
-    s.mastering = eotf == kEotfPq;
-    qiPrimariesPreset(0, s);
-    return s;
-}
-
 // ST 352 word from its four bytes.
 constexpr uint32_t word(uint32_t b1, uint32_t b2, uint32_t b3, uint32_t b4)
 {
@@ -74,7 +54,7 @@ TEST(KonaSignal, WorkedPayloadWordsForEveryTransferAndColorimetry)
             konaAt(24, 0);
             KonaRaster raster;
             ASSERT_TRUE(raster.init());
-            raster.setSignal(described(eotf, col));
+            raster.setSignal(describedSignal(eotf, col));
             ASSERT_TRUE(raster.render(0, false));
             ASSERT_TRUE(raster.outputBuffer(0));
             const uint32_t want = word(0x89, 0xCA | kTc[eotf], 0x80 | kCol[col], 0x01);
@@ -99,7 +79,7 @@ TEST(KonaSignal, WorkedPayloadWordsForEveryTransferAndColorimetry)
     konaAt(24, 2); // ARGB
     KonaRaster rgb;
     ASSERT_TRUE(rgb.init());
-    QiSignal full = described(kEotfPq, kColorimetry2020);
+    QiSignal full = describedSignal(kEotfPq, kColorimetry2020);
     full.fullRange = true;
     rgb.setSignal(full);
     ASSERT_TRUE(rgb.render(0, false));
@@ -132,7 +112,7 @@ TEST(KonaSignal, SplitColorimetryStandards)
             if (raster.formatIndex() != static_cast<int32_t>(c.row)) {
                 ASSERT_TRUE(raster.setRasterFormat(kKonaVideoFormats[c.row].name));
             }
-            raster.setSignal(described(kEotfHlg, col));
+            raster.setSignal(describedSignal(kEotfHlg, col));
             ASSERT_TRUE(raster.render(0, false));
             ASSERT_TRUE(raster.outputBuffer(0));
             const uint32_t msb = col == kColorimetry2020 ? 0x80 : 0x00; // UHDTV = binary 10
@@ -160,7 +140,7 @@ TEST(KonaSignal, HdmiInfoframeAndTheDescription)
     board().setCaptureFolder(folder.path());
     KonaRaster raster;
     ASSERT_TRUE(raster.init());
-    QiSignal pq = described(kEotfPq, kColorimetry2020);
+    QiSignal pq = describedSignal(kEotfPq, kColorimetry2020);
     pq.maxCll = 1000;
     pq.maxFall = 400;
     raster.setSignal(pq);
@@ -195,7 +175,7 @@ TEST(KonaSignal, HdmiInfoframeAndTheDescription)
     EXPECT_FALSE(hasCall("SetHDRData"));
 
     // HLG: the infoframe without the mastering display.
-    QiSignal hlg = described(kEotfHlg, kColorimetry2020);
+    QiSignal hlg = describedSignal(kEotfHlg, kColorimetry2020);
     raster.setSignal(hlg);
     ASSERT_TRUE(raster.outputBuffer(0));
     r = board().hdrData();
@@ -206,7 +186,7 @@ TEST(KonaSignal, HdmiInfoframeAndTheDescription)
     EXPECT_NE(json.find("\"hdmiInfoframe\": \"87 01 1A 5B 03 00 00"), std::string::npos) << json;
 
     // Back to SDR: the infoframe stops, the description says so.
-    raster.setSignal(described(kEotfSdr, kColorimetry709));
+    raster.setSignal(describedSignal(kEotfSdr, kColorimetry709));
     ASSERT_TRUE(raster.outputBuffer(0));
     EXPECT_FALSE(board().hdmiHdr());
     json = readFile(folder.path() + "/kona-out.json");
